@@ -1,0 +1,60 @@
+// Standard output, standard error and the end of the process.
+#include "cli/output.hpp"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "cli/json_writer.hpp"
+
+namespace pimbridge::cli {
+
+namespace {
+constexpr std::string_view encodingErrorText = R"({"error":"encoding"})";
+}  // namespace
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n > 0) {
+      data += n;
+      size -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The host handed over a non-blocking descriptor: wait until it drains.
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, -1) < 0 && errno != EINTR) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+void endProcess(int status) { ::_exit(status); }
+
+void encodingFallback() {
+  // Nothing can be done if standard error is gone too; the status still tells.
+  static_cast<void>(writeAll(STDERR_FILENO, encodingErrorText.data(), encodingErrorText.size()));
+  endProcess(1);
+}
+
+void emit(const ResultMap& map) {
+  JsonText text;
+  if (!writeJson(map, text) || !text.append('\n')) encodingFallback();
+  // NOTE: a line that cannot be delivered in full must not end as a success:
+  // the host would take an empty or cut answer for a real one.
+  if (!writeAll(STDOUT_FILENO, text.data(), text.size())) endProcess(1);
+}
+
+void emitError(std::string_view word) {
+  ResultMap map;
+  map.setText("error", word);
+  emit(map);
+  endProcess(2);
+}
+
+}  // namespace pimbridge::cli

@@ -1,0 +1,33 @@
+// The only way answers leave the tool: one JSON line on standard output, the
+// error result, the encoding fallback, and the end of the process.
+#pragma once
+
+#include <string_view>
+
+#include "cli/result_map.hpp"
+
+namespace pimbridge::cli {
+
+// Writes the map as one JSON line on standard output and returns. When the
+// map has no JSON text, runs the encoding fallback; when standard output
+// cannot take the whole line, ends the process with status 1. Neither returns.
+void emit(const ResultMap& map);
+
+// Prints the error result {"error": word} and ends the process with status 2.
+[[noreturn]] void emitError(std::string_view word);
+
+// Writes the fixed encoding-failure text to standard error and ends the
+// process with status 1.
+[[noreturn]] void encodingFallback();
+
+// Ends the process with the status, from any thread. Everything the tool
+// writes goes straight to its file descriptor, so nothing is left to flush;
+// static destructors are not run, because another thread may still be using
+// what they would destroy.
+[[noreturn]] void endProcess(int status);
+
+// Writes all of the bytes to the descriptor, across partial writes,
+// interruptions and a descriptor that is not blocking. False on failure.
+bool writeAll(int fd, const char* data, std::size_t size);
+
+}  // namespace pimbridge::cli

@@ -1,0 +1,80 @@
+#include "contacts/contact_row.hpp"
+
+namespace pimbridge::contacts {
+
+namespace {
+
+std::optional<std::vector<std::string>> textsAt(const cli::ResultMap& map, cli::ResultMap::Map from,
+                                                std::string_view key) {
+  const auto value = map.find(from, key);
+  if (!value || value->kind() != cli::Kind::textList) return std::nullopt;
+  const auto texts = value->texts();
+  return std::vector<std::string>(texts.begin(), texts.end());
+}
+
+std::optional<std::string> textAt(const cli::ResultMap& map, cli::ResultMap::Map from, std::string_view key) {
+  const auto value = map.find(from, key);
+  if (!value || value->kind() != cli::Kind::text) return std::nullopt;
+  return std::string(value->text());
+}
+
+}  // namespace
+
+std::string_view ContactRow::keyText(CodingKeys key) {
+  switch (key) {
+    case CodingKeys::id:
+      return "id";
+    case CodingKeys::name:
+      return "name";
+    case CodingKeys::phones:
+      return "phones";
+    case CodingKeys::emails:
+      return "emails";
+  }
+  return {};
+}
+
+std::optional<ContactRow::CodingKeys> ContactRow::codingKey(std::string_view text) {
+  for (auto key : {CodingKeys::id, CodingKeys::name, CodingKeys::phones, CodingKeys::emails}) {
+    if (keyText(key) == text) return key;
+  }
+  return std::nullopt;
+}
+
+bool ContactRow::encode(cli::ResultMap& map, cli::ResultMap::Map into) const {
+  // The row map and the keyed form of a contact are the same four entries.
+  writeRowMap(*this, map, into);
+  return map.intact();
+}
+
+void writeRowMap(const ContactRow& row, cli::ResultMap& map, cli::ResultMap::Map into) {
+  map.setText(into, "id", row.id());
+  map.setText(into, "name", row.name());
+  const auto phones = map.setTextList(into, "phones");
+  for (const auto& phone : row.phones()) map.appendText(phones, phone);
+  const auto emails = map.setTextList(into, "emails");
+  for (const auto& email : row.emails()) map.appendText(emails, email);
+}
+
+std::optional<ContactRow> ContactRow::decode(const cli::ResultMap& map, cli::ResultMap::Map from) {
+  auto id = textAt(map, from, keyText(CodingKeys::id));
+  if (!id) return std::nullopt;
+  auto name = textAt(map, from, keyText(CodingKeys::name));
+  if (!name) return std::nullopt;
+  auto phones = textsAt(map, from, keyText(CodingKeys::phones));
+  if (!phones) return std::nullopt;
+  auto emails = textsAt(map, from, keyText(CodingKeys::emails));
+  if (!emails) return std::nullopt;
+  return ContactRow(std::move(*id), std::move(*name), std::move(*phones), std::move(*emails));
+}
+
+std::string displayName(std::string_view given, std::string_view family) {
+  std::string name;
+  name.reserve(given.size() + family.size() + 1);
+  name.append(given);
+  if (!given.empty() && !family.empty()) name.push_back(' ');
+  name.append(family);
+  return name;
+}
+
+}  // namespace pimbridge::contacts

@@ -1,0 +1,42 @@
+#include "contacts/contacts.hpp"
+
+#include <vector>
+
+#include "cli/output.hpp"
+#include "contacts/contact_row.hpp"
+#include "permissions/status.hpp"
+#include "stores/contact_store.hpp"
+
+namespace pimbridge::contacts {
+
+void exportContacts() {
+  auto store = stores::makeContactStore();
+  permissions::passGate(permissions::GatedStore::contacts);
+
+  stores::ContactFetchRequest request({
+      stores::ContactKey::identifier,
+      stores::ContactKey::givenName,
+      stores::ContactKey::familyName,
+      stores::ContactKey::phoneNumbers,
+      stores::ContactKey::emailAddresses,
+  });
+  const std::string container = store->defaultContainerIdentifier().value_or(std::string());
+  request.predicate = stores::predicateForContactsInContainer(container);
+
+  std::vector<ContactRow> rows;
+  // A failed enumeration is not reported: the rows delivered before it are
+  // the answer.
+  static_cast<void>(store->enumerateContacts(request, [&rows](stores::Contact&& contact, bool& stop) {
+    rows.emplace_back(std::move(contact.identifier),
+                      displayName(contact.givenName.value_or(std::string()), contact.familyName.value_or(std::string())),
+                      std::move(contact.phoneNumbers), std::move(contact.emailAddresses));
+    if (rows.size() >= contactCap) stop = true;
+  }));
+
+  cli::ResultMap result;
+  const auto list = result.setMapList("contacts");
+  for (const auto& row : rows) writeRowMap(row, result, result.appendMap(list));
+  cli::emit(result);
+}
+
+}  // namespace pimbridge::contacts

@@ -1,0 +1,77 @@
+#include "permissions/access.hpp"
+
+#include <thread>
+
+#include "cli/output.hpp"
+#include "permissions/status.hpp"
+#include "stores/contact_store.hpp"
+#include "stores/platform.hpp"
+
+namespace pimbridge::permissions {
+
+namespace {
+
+// One claim for the whole process: a run makes one request.
+AnswerClaim answerClaim;
+
+void answer(bool granted, std::string_view word) {
+  cli::ResultMap result;
+  result.setBoolean("ok", granted);
+  result.setText("authorization", word);
+  cli::emit(result);
+  cli::endProcess(granted ? 0 : 2);
+}
+
+// The completions use nothing of the command: only their granted flag and a
+// fresh read of the store's state. The error object is never looked at.
+void reminderAnswer(bool granted, bool /*errorPresent*/) {
+  if (!answerClaim.claim()) return;
+  answer(granted, reminderStatus(stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder)));
+}
+
+void contactAnswer(bool granted, bool /*errorPresent*/) {
+  if (!answerClaim.claim()) return;
+  answer(granted, contactsStatus(stores::contactAuthorizationStatus(stores::ContactEntityType::contacts)));
+}
+
+bool atLeastMacOS14(const stores::OsVersion& v) { return v.major >= 14; }
+
+void awaitAnswer() {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(accessWait);
+  if (waitForAnswer(answerClaim, deadline, [] { return std::chrono::steady_clock::now(); },
+                    stores::waitOnMainThreadUntil)) {
+    return;
+  }
+  // The answer claimed the run first and is being written on its own thread,
+  // which ends the process; this thread must not end it before.
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+}  // namespace
+
+bool waitForAnswer(AnswerClaim& claim, std::chrono::steady_clock::time_point deadline, const SteadyNow& now,
+                   const WaitUntil& wait) {
+  // NOTE: a run loop with nothing to serve returns from its timed run at
+  // once; the wait must still last until the deadline.
+  while (now() < deadline) wait(deadline);
+  return claim.claim();
+}
+
+void requestReminders() {
+  auto store = stores::makeReminderStore();
+  if (atLeastMacOS14(stores::runningOsVersion())) {
+    store->requestFullAccessToReminders(reminderAnswer);
+  } else {
+    store->requestAccess(stores::ReminderEntityType::reminder, reminderAnswer);
+  }
+  awaitAnswer();
+}
+
+void requestContacts() {
+  auto store = stores::makeContactStore();
+  store->requestAccess(stores::ContactEntityType::contacts, contactAnswer);
+  awaitAnswer();
+}
+
+}  // namespace pimbridge::permissions

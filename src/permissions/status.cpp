@@ -1,0 +1,60 @@
+#include "permissions/status.hpp"
+
+#include "cli/output.hpp"
+#include "stores/contact_store.hpp"
+
+namespace pimbridge::permissions {
+
+namespace {
+
+// The platform's raw states. Anything else, negative values included, has no
+// meaning the tool knows of.
+enum RawState : stores::RawStatus {
+  notDetermined = 0,
+  restricted = 1,
+  denied = 2,
+  authorized = 3,
+  partial = 4,  // write-only reminders, limited contacts
+};
+
+std::string_view statusWord(stores::RawStatus status, std::string_view partialWord) {
+  switch (status) {
+    case notDetermined:
+      return "not_determined";
+    case restricted:
+      return "restricted";
+    case denied:
+      return "denied";
+    case authorized:
+      return "authorized";
+    case partial:
+      return partialWord;
+    default:
+      return "unknown";
+  }
+}
+
+}  // namespace
+
+std::string_view reminderStatus(stores::RawStatus status) { return statusWord(status, "write_only"); }
+
+std::string_view contactsStatus(stores::RawStatus status) { return statusWord(status, "limited"); }
+
+void reportAuthorization() {
+  const auto reminders = stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder);
+  const auto contacts = stores::contactAuthorizationStatus(stores::ContactEntityType::contacts);
+  cli::ResultMap result;
+  result.setText("reminders", reminderStatus(reminders));
+  result.setText("contacts", contactsStatus(contacts));
+  cli::emit(result);
+}
+
+void passGate(GatedStore store) {
+  const std::string_view word =
+      store == GatedStore::reminders
+          ? reminderStatus(stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder))
+          : contactsStatus(stores::contactAuthorizationStatus(stores::ContactEntityType::contacts));
+  if (word != "authorized") cli::emitError("permission_required");
+}
+
+}  // namespace pimbridge::permissions

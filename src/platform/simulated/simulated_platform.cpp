@@ -1,0 +1,270 @@
+// The simulated platform: both stores, the system version and the main-thread
+// wait, played from a world file, with a trace of every operation.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/simulated/world.hpp"
+#include "stores/contact_store.hpp"
+#include "stores/platform.hpp"
+#include "stores/reminder_store.hpp"
+
+namespace pimbridge::stores {
+
+namespace {
+
+using simulated::World;
+
+World world;
+std::atomic<RawStatus> reminderState{0};
+std::atomic<RawStatus> contactState{0};
+int traceFd = -1;
+
+[[noreturn]] void brokenSetUp(const std::string& message) {
+  const std::string line = "simulated platform: " + message + "\n";
+  static_cast<void>(::write(STDERR_FILENO, line.data(), line.size()));
+  ::_exit(3);
+}
+
+// One line per operation, written whole with a single call so that lines of
+// two threads never mix.
+void trace(std::string_view word, std::string_view detail = {}, bool withDetail = false) {
+  if (traceFd < 0) return;
+  std::string line(word);
+  if (withDetail) {
+    line.push_back(' ');
+    line.append(detail);
+  }
+  line.push_back('\n');
+  static_cast<void>(::write(traceFd, line.data(), line.size()));
+}
+
+// Runs the callback on its own thread after the delay. The thread is not
+// joined: a callback that is due after the process has ended never runs.
+template <typename F>
+void later(std::int64_t afterMs, F&& callback) {
+  std::thread([afterMs, callback = std::forward<F>(callback)]() mutable {
+    std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+    callback();
+  }).detach();
+}
+
+void answerLater(const std::optional<simulated::AccessAnswer>& answer, std::atomic<RawStatus>& state,
+                 AccessCompletion completion) {
+  if (!answer) return;  // this store never answers
+  later(answer->afterMs, [answer = *answer, &state, completion = std::move(completion)] {
+    if (answer.statusAfter) state.store(*answer.statusAfter);
+    completion(answer.granted, answer.error);
+  });
+}
+
+class SimReminderPredicate final : public ReminderPredicate {
+ public:
+  explicit SimReminderPredicate(std::size_t position) : position(position) {}
+  std::size_t position;
+};
+
+class SimReminderStore final : public ReminderStore {
+ public:
+  void requestFullAccessToReminders(AccessCompletion completion) override {
+    trace("reminders.request-full-access");
+    answerLater(world.reminders.request, reminderState, std::move(completion));
+  }
+
+  void requestAccess(ReminderEntityType, AccessCompletion completion) override {
+    trace("reminders.request-access");
+    answerLater(world.reminders.request, reminderState, std::move(completion));
+  }
+
+  std::vector<ReminderCalendar> calendars(ReminderEntityType) override {
+    trace("reminders.calendars");
+    std::vector<ReminderCalendar> out;
+    out.reserve(world.reminders.lists.size());
+    for (std::size_t i = 0; i < world.reminders.lists.size(); ++i) {
+      const auto& list = world.reminders.lists[i];
+      out.push_back(ReminderCalendar{list.id, list.title, i});
+    }
+    return out;
+  }
+
+  std::unique_ptr<ReminderPredicate> predicateForReminders(const ReminderCalendar& calendar) override {
+    trace("reminders.predicate", calendar.identifier, true);
+    return std::make_unique<SimReminderPredicate>(calendar.position);
+  }
+
+  void fetchReminders(const ReminderPredicate& predicate, FetchCompletion completion) override {
+    const auto& list = world.reminders.lists.at(static_cast<const SimReminderPredicate&>(predicate).position);
+    trace("reminders.fetch", list.id, true);
+    if (list.fetch == simulated::FetchMode::never) return;
+    later(list.afterMs, [&list, completion = std::move(completion)] {
+      if (list.fetch == simulated::FetchMode::absent) {
+        completion(std::nullopt);
+      } else {
+        completion(deliver(list));
+      }
+      trace("reminders.fetch-completed", list.id, true);
+    });
+  }
+
+ private:
+  static std::vector<Reminder> deliver(const simulated::SimList& list) {
+    std::vector<Reminder> reminders;
+    reminders.reserve(list.reminders.size() + list.generate);
+    for (const auto& r : list.reminders) {
+      reminders.push_back(Reminder{r.id, r.title, r.due ? simulated::convertDue(*r.due) : std::nullopt, r.completed});
+    }
+    for (std::uint64_t k = 1; k <= list.generate; ++k) {
+      const std::string number = std::to_string(k);
+      reminders.push_back(Reminder{list.id + "-" + number, "Reminder " + number, std::nullopt, false});
+    }
+    return reminders;
+  }
+};
+
+class SimContactPredicate final : public ContactPredicate {
+ public:
+  explicit SimContactPredicate(std::string container) : container(std::move(container)) {}
+  std::string container;
+};
+
+bool asked(const ContactFetchRequest& request, ContactKey key) {
+  for (auto k : request.keysToFetch) {
+    if (k == key) return true;
+  }
+  return false;
+}
+
+// A contact as the store delivers it: only the properties that were asked for.
+Contact fetched(const ContactFetchRequest& request, const simulated::SimContact& c) {
+  Contact out;
+  if (asked(request, ContactKey::identifier)) out.identifier = c.id;
+  if (asked(request, ContactKey::givenName)) out.givenName = c.given;
+  if (asked(request, ContactKey::familyName)) out.familyName = c.family;
+  if (asked(request, ContactKey::phoneNumbers)) out.phoneNumbers = c.phones;
+  if (asked(request, ContactKey::emailAddresses)) out.emailAddresses = c.emails;
+  return out;
+}
+
+class SimContactStore final : public ContactStore {
+ public:
+  void requestAccess(ContactEntityType, AccessCompletion completion) override {
+    trace("contacts.request-access");
+    answerLater(world.contacts.request, contactState, std::move(completion));
+  }
+
+  std::optional<std::string> defaultContainerIdentifier() override {
+    trace("contacts.default-container");
+    return world.contacts.defaultContainer;
+  }
+
+  bool enumerateContacts(const ContactFetchRequest& request, const ContactStep& step) override {
+    trace("contacts.enumerate");
+    const auto* predicate = dynamic_cast<const SimContactPredicate*>(request.predicate.get());
+    const auto& store = world.contacts;
+    std::uint64_t delivered = 0;
+    bool stop = false;
+    // Delivers one contact; false once the enumeration has ended.
+    auto offer = [&](const simulated::SimContact& c) {
+      if (predicate != nullptr && c.container != predicate->container) return true;
+      if (store.failAfter && delivered >= *store.failAfter) return false;
+      step(fetched(request, c), stop);
+      ++delivered;
+      if (stop) {
+        trace("contacts.enumerate-stopped");
+        return false;
+      }
+      return true;
+    };
+    for (const auto& c : store.contacts) {
+      if (!offer(c)) return !failed(delivered, stop);
+    }
+    const std::string defaultContainer = store.defaultContainer.value_or(std::string());
+    for (std::uint64_t k = 1; k <= store.generate; ++k) {
+      const std::string n = std::to_string(k);
+      if (!offer(simulated::SimContact{"contact-" + n, defaultContainer, "Given" + n, "Family" + n, {"+1 555 " + n},
+                                       {"contact" + n + "@example.com"}})) {
+        return !failed(delivered, stop);
+      }
+    }
+    return !failed(delivered, stop);
+  }
+
+ private:
+  // The enumeration fails once it has delivered fail_after contacts, also when
+  // the container held no more than that; a stop by the caller is a success.
+  static bool failed(std::uint64_t delivered, bool stop) {
+    const auto& failAfter = world.contacts.failAfter;
+    return !stop && failAfter && delivered <= *failAfter;
+  }
+};
+
+std::string readFile(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) brokenSetUp(std::string(path) + ": cannot be read");
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) brokenSetUp(std::string(path) + ": cannot be read");
+  return content.str();
+}
+
+}  // namespace
+
+void startPlatform() {
+  const char* worldPath = std::getenv("PIMBRIDGE_WORLD");
+  try {
+    world = worldPath != nullptr ? simulated::parseWorld(readFile(worldPath))
+                                 : simulated::parseWorld(simulated::demoWorldJson());
+  } catch (const simulated::WorldError& e) {
+    brokenSetUp(std::string(worldPath != nullptr ? worldPath : "demo world") + ": " + e.what());
+  }
+  reminderState.store(world.reminders.status);
+  contactState.store(world.contacts.status);
+  if (const char* tracePath = std::getenv("PIMBRIDGE_TRACE"); tracePath != nullptr) {
+    traceFd = ::open(tracePath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (traceFd < 0) brokenSetUp(std::string(tracePath) + ": the trace file cannot be opened");
+  }
+}
+
+OsVersion runningOsVersion() {
+  trace("os.version");
+  return world.osVersion;
+}
+
+void waitOnMainThreadUntil(std::chrono::steady_clock::time_point deadline) {
+  std::this_thread::sleep_until(deadline);
+}
+
+std::unique_ptr<ReminderStore> makeReminderStore() {
+  trace("reminders.init");
+  return std::make_unique<SimReminderStore>();
+}
+
+RawStatus reminderAuthorizationStatus(ReminderEntityType) {
+  trace("reminders.status");
+  return reminderState.load();
+}
+
+std::unique_ptr<ContactStore> makeContactStore() {
+  trace("contacts.init");
+  return std::make_unique<SimContactStore>();
+}
+
+RawStatus contactAuthorizationStatus(ContactEntityType) {
+  trace("contacts.status");
+  return contactState.load();
+}
+
+std::unique_ptr<ContactPredicate> predicateForContactsInContainer(const std::string& containerIdentifier) {
+  trace("contacts.predicate", containerIdentifier, true);
+  return std::make_unique<SimContactPredicate>(containerIdentifier);
+}
+
+}  // namespace pimbridge::stores

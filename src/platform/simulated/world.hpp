@@ -1,0 +1,88 @@
+// The world file of the simulated platform: what its two stores hold and how
+// they behave, read from JSON.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stores/platform.hpp"
+#include "stores/reminder_store.hpp"
+
+namespace pimbridge::simulated {
+
+// A world that does not follow the format; the text says what is wrong and where.
+class WorldError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct AccessAnswer {
+  bool granted = false;
+  bool error = false;
+  std::int64_t afterMs = 0;
+  std::optional<std::int64_t> statusAfter;
+};
+
+struct DueComponents {
+  std::optional<std::int64_t> year, month, day, hour, minute, second, utcOffsetMinutes;
+};
+
+struct SimReminder {
+  std::string id;
+  std::string title;
+  bool completed = false;
+  std::optional<DueComponents> due;
+};
+
+enum class FetchMode { normal, never, absent };
+
+struct SimList {
+  std::string id;
+  std::string title;
+  FetchMode fetch = FetchMode::normal;
+  std::int64_t afterMs = 0;
+  std::vector<SimReminder> reminders;
+  std::uint64_t generate = 0;
+};
+
+struct SimContact {
+  std::string id;
+  std::string container;
+  std::optional<std::string> given;
+  std::optional<std::string> family;
+  std::vector<std::string> phones;
+  std::vector<std::string> emails;
+};
+
+struct World {
+  stores::OsVersion osVersion{14, 0, 0};
+  struct {
+    std::int64_t status = 0;
+    std::optional<AccessAnswer> request;
+    std::vector<SimList> lists;
+  } reminders;
+  struct {
+    std::int64_t status = 0;
+    std::optional<AccessAnswer> request;
+    std::optional<std::string> defaultContainer = std::string("default");
+    std::vector<SimContact> contacts;
+    std::uint64_t generate = 0;
+    std::optional<std::uint64_t> failAfter;
+  } contacts;
+};
+
+// Throws WorldError.
+World parseWorld(std::string_view json);
+
+// The built-in world served when no world file is named.
+std::string_view demoWorldJson();
+
+// The simulated date-components conversion: a point in time only when year,
+// month and day are given and every given component is in range.
+std::optional<stores::PointInTime> convertDue(const DueComponents& due);
+
+}  // namespace pimbridge::simulated

@@ -1,0 +1,143 @@
+#include "reminders/reminders.hpp"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
+
+#include "cli/output.hpp"
+#include "permissions/status.hpp"
+#include "reminders/iso.hpp"
+#include "reminders/reminder_row.hpp"
+#include "stores/reminder_store.hpp"
+
+namespace pimbridge::reminders {
+
+namespace {
+
+using Rows = std::vector<ReminderRow>;
+
+// Where one list's fetch completion leaves its rows. The store may call the
+// completion after the command has stopped waiting for it, while the command
+// goes on with other lists or ends; the slot is what both sides share, and
+// the command closes it when its wait ends. A completion that finds its slot
+// closed drops its rows: the command has already moved on without them.
+struct FetchSlot {
+  std::mutex mutex;
+  std::condition_variable signalled;
+  bool done = false;
+  bool open = true;
+  Rows rows;
+};
+
+stores::FetchCompletion completionFor(std::shared_ptr<FetchSlot> slot, std::string listTitle) {
+  return [slot = std::move(slot), listTitle = std::move(listTitle)](
+             std::optional<std::vector<stores::Reminder>> reminders) {
+    Rows rows;
+    if (reminders) {
+      rows.reserve(reminders->size());
+      for (auto& r : *reminders) {
+        rows.emplace_back(std::move(r.identifier), std::move(r.title), listTitle, iso(r.due), r.completed);
+      }
+      // The store's own copy is not needed any more; let it go before the
+      // rows are handed over.
+      reminders.reset();
+    }
+    const std::lock_guard lock(slot->mutex);
+    if (slot->open) {
+      if (slot->rows.empty()) {
+        slot->rows = std::move(rows);
+      } else {
+        slot->rows.insert(slot->rows.end(), std::make_move_iterator(rows.begin()),
+                          std::make_move_iterator(rows.end()));
+      }
+    }
+    if (!slot->done) {
+      slot->done = true;
+      slot->signalled.notify_one();
+    }
+  };
+}
+
+// Waits for the fetch until the deadline, then closes the slot and takes
+// whatever rows it holds.
+Rows awaitRows(FetchSlot& slot, std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(slot.mutex);
+  slot.signalled.wait_until(lock, deadline, [&slot] { return slot.done; });
+  slot.open = false;
+  return std::move(slot.rows);
+}
+
+void writeRows(std::vector<Rows>& fetched, std::size_t rowCount) {
+  std::size_t textBytes = 0;
+  for (const auto& rows : fetched) {
+    for (const auto& row : rows) {
+      textBytes += row.id().size() + row.title().size() + row.list().size() + (row.due() ? row.due()->size() : 0);
+    }
+  }
+  cli::ResultMap result;
+  result.reserve(rowCount * 6 + 1, textBytes);
+  const auto list = result.setMapList("reminders");
+  for (auto& rows : fetched) {
+    for (const auto& row : rows) {
+      const auto map = result.appendMap(list);
+      result.setText(map, "id", row.id());
+      result.setText(map, "title", row.title());
+      result.setText(map, "list", row.list());
+      if (row.due()) {
+        result.setText(map, "due", *row.due());
+      } else {
+        result.setNull(map, "due");
+      }
+      result.setBoolean(map, "completed", row.completed());
+    }
+    Rows().swap(rows);  // converted: free them before the JSON text is made
+  }
+  cli::emit(result);
+}
+
+}  // namespace
+
+void listReminderLists() {
+  auto store = stores::makeReminderStore();
+  permissions::passGate(permissions::GatedStore::reminders);
+  const auto calendars = store->calendars(stores::ReminderEntityType::reminder);
+  cli::ResultMap result;
+  const auto list = result.setMapList("lists");
+  for (const auto& calendar : calendars) {
+    const auto map = result.appendMap(list);
+    result.setText(map, "id", calendar.identifier);
+    result.setText(map, "title", calendar.title);
+  }
+  cli::emit(result);
+}
+
+void exportReminders(std::span<const std::string_view> listIdentifiers) {
+  auto store = stores::makeReminderStore();
+  permissions::passGate(permissions::GatedStore::reminders);
+
+  const std::unordered_set<std::string_view> filter(listIdentifiers.begin(), listIdentifiers.end());
+  auto calendars = store->calendars(stores::ReminderEntityType::reminder);
+  std::vector<stores::ReminderCalendar> chosen;
+  for (auto& calendar : calendars) {
+    if (filter.empty() || filter.contains(calendar.identifier)) chosen.push_back(std::move(calendar));
+  }
+
+  // The row list, kept as one block of rows per fetched list.
+  std::vector<Rows> fetched;
+  std::size_t rowCount = 0;
+  for (const auto& calendar : chosen) {
+    const auto predicate = store->predicateForReminders(calendar);
+    auto slot = std::make_shared<FetchSlot>();
+    store->fetchReminders(*predicate, completionFor(slot, calendar.title));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(fetchWait);
+    fetched.push_back(awaitRows(*slot, deadline));
+    rowCount += fetched.back().size();
+    if (rowCount >= rowThreshold) break;
+  }
+  writeRows(fetched, rowCount);
+}
+
+}  // namespace pimbridge::reminders
