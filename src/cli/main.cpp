@@ -39,6 +39,7 @@ constexpr std::array<Command, 6> commands{{
 }  // namespace
 
 int main(int argc, char** argv) {
+  cli::guardStandardStreams();
   auto arguments = cli::readArguments(argc, argv);
   cli::args = std::move(arguments.args);
   cli::command = arguments.command;

@@ -1,6 +1,7 @@
 // Standard output, standard error and the end of the process.
 #include "cli/output.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -12,7 +13,18 @@ namespace pimbridge::cli {
 
 namespace {
 constexpr std::string_view encodingErrorText = R"({"error":"encoding"})";
+bool stdoutClosed = false;
 }  // namespace
+
+void guardStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == STDOUT_FILENO) stdoutClosed = true;
+    // open gives the lowest free descriptor, which is this one.
+    const int placeholder = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (placeholder != fd && placeholder >= 0) ::close(placeholder);
+  }
+}
 
 bool writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -47,7 +59,7 @@ void emit(const ResultMap& map) {
   if (!writeJson(map, text) || !text.append('\n')) encodingFallback();
   // NOTE: a line that cannot be delivered in full must not end as a success:
   // the host would take an empty or cut answer for a real one.
-  if (!writeAll(STDOUT_FILENO, text.data(), text.size())) endProcess(1);
+  if (stdoutClosed || !writeAll(STDOUT_FILENO, text.data(), text.size())) endProcess(1);
 }
 
 void emitError(std::string_view word) {

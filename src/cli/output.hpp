@@ -26,6 +26,11 @@ void emit(const ResultMap& map);
 // what they would destroy.
 [[noreturn]] void endProcess(int status);
 
+// Called first at start-up. A descriptor 0, 1 or 2 that the host left closed
+// is taken by /dev/null, so that no file the process opens later lands there
+// and receives the answer; a closed standard output still fails every emit.
+void guardStandardStreams();
+
 // Writes all of the bytes to the descriptor, across partial writes,
 // interruptions and a descriptor that is not blocking. False on failure.
 bool writeAll(int fd, const char* data, std::size_t size);

@@ -1,0 +1,161 @@
+#include "harness.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace pimbridge::e2e {
+
+namespace {
+
+std::string tempPath(const std::string& stem) {
+  static std::atomic<int> counter{0};
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir != nullptr ? dir : "/tmp") + "/pimbridge-" + stem + "-" + std::to_string(::getpid()) + "-" +
+         std::to_string(counter++);
+}
+
+std::string readWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+nlohmann::json ToolRun::answer() const {
+  if (out.empty() || out.back() != '\n' || out.find('\n') != out.size() - 1) {
+    throw std::runtime_error("standard output is not one line: [" + out + "]");
+  }
+  return nlohmann::json::parse(out.substr(0, out.size() - 1));
+}
+
+ToolRun runTool(const Invocation& inv) {
+  const std::string worldPath = tempPath("world");
+  const std::string tracePath = tempPath("trace");
+  if (!inv.world.empty()) std::ofstream(worldPath, std::ios::binary) << inv.world;
+
+  std::vector<std::string> env;
+  if (inv.replaceEnvironment) {
+    env = inv.environment;
+  } else {
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::string_view(*e).rfind("PIMBRIDGE_", 0) != 0) env.emplace_back(*e);
+    }
+  }
+  if (!inv.world.empty()) env.push_back("PIMBRIDGE_WORLD=" + worldPath);
+  env.push_back("PIMBRIDGE_TRACE=" + tracePath);
+
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string binary = PIMBRIDGE_BINARY;
+  std::vector<std::string> argStorage{binary};
+  argStorage.insert(argStorage.end(), inv.args.begin(), inv.args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStorage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int outPipe[2], errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (inv.closeStdout) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else if (!inv.stdoutPath.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, inv.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  }
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  if (!inv.workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, inv.workingDirectory.c_str());
+
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (spawned != 0) throw std::runtime_error("cannot start " + binary);
+
+  ToolRun run;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open = 2;
+  char buffer[65536];
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int wstatus = 0;
+  while (::waitpid(pid, &wstatus, 0) < 0) {
+  }
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
+
+  std::istringstream trace(readWhole(tracePath));
+  for (std::string line; std::getline(trace, line);) run.trace.push_back(line);
+  std::remove(worldPath.c_str());
+  std::remove(tracePath.c_str());
+  return run;
+}
+
+ToolRun runTool(const std::string& world, std::vector<std::string> args) {
+  Invocation inv;
+  inv.world = world;
+  inv.args = std::move(args);
+  return runTool(inv);
+}
+
+int traceIndex(const ToolRun& run, const std::string& line) {
+  for (std::size_t i = 0; i < run.trace.size(); ++i) {
+    if (run.trace[i] == line) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace pimbridge::e2e
+
+#include <gtest/gtest.h>
+
+namespace pimbridge::e2e {
+
+ToolRun expectCase(const Case& c) {
+  ToolRun run = runTool(c.world, c.args);
+  EXPECT_EQ(run.status, c.status);
+  if (c.answer.empty()) {
+    EXPECT_EQ(run.out, "");
+  } else {
+    EXPECT_EQ(run.answer(), nlohmann::json::parse(c.answer)) << run.out;
+  }
+  EXPECT_EQ(run.err, c.err);
+  if (!c.trace.empty()) {
+    EXPECT_EQ(run.trace, c.trace);
+  }
+  return run;
+}
+
+}  // namespace pimbridge::e2e

@@ -1,0 +1,70 @@
+// Runs the built pimbridge as a host does: a world file in; standard output,
+// standard error, exit status, elapsed time and the platform trace out.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pimbridge::e2e {
+
+struct ToolRun {
+  std::string out;
+  std::string err;
+  int status = -1;        // exit status, or minus the signal that ended the run
+  double seconds = 0;     // wall time of the whole run
+  std::vector<std::string> trace;
+
+  // The answer on standard output, which must be exactly one JSON object and
+  // one line feed.
+  nlohmann::json answer() const;
+};
+
+struct Invocation {
+  std::string world;                 // JSON text of the world file; empty: the demo world
+  std::vector<std::string> args;     // after the program path
+  std::string stdoutPath;            // when set, standard output goes to this file instead of a pipe
+  bool closeStdout = false;          // start the tool with standard output closed
+  std::vector<std::string> environment;  // the whole environment, when set; PIMBRIDGE_* are added
+  bool replaceEnvironment = false;
+  std::string workingDirectory;      // when set, the tool runs there
+};
+
+ToolRun runTool(const Invocation& invocation);
+
+// Shorthand: the world as JSON text and the arguments.
+ToolRun runTool(const std::string& world, std::vector<std::string> args);
+
+// Index of the first trace line equal to line, or -1.
+int traceIndex(const ToolRun& run, const std::string& line);
+
+}  // namespace pimbridge::e2e
+
+namespace pimbridge::e2e {
+
+// One end-to-end case: a world, the arguments, and what the host must get.
+struct Case {
+  std::string name;
+  friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+  std::string world;
+  std::vector<std::string> args;
+  int status = 0;
+  std::string answer;                   // the expected JSON object; empty: nothing on standard output
+  std::string err = "";                 // the exact bytes of standard error
+  std::vector<std::string> trace = {};  // the exact trace, when not empty
+};
+
+// Runs the case and checks everything it names with gtest assertions.
+ToolRun expectCase(const Case& c);
+
+// gtest's name for a case.
+struct CaseName {
+  template <typename Info>
+  std::string operator()(const Info& info) const {
+    return info.param.name;
+  }
+};
+
+}  // namespace pimbridge::e2e
