@@ -106,7 +106,7 @@ TEST(Access, AnswerAfterSomeSeconds) {
 
 // Show that a prompt nobody answers ends after 60 seconds with no output and
 // status 0, and that an answer due just after the deadline prints nothing.
-TEST(AccessWait, NoAnswerEndsAfterSixtySeconds) {
+TEST(AccessDeadline, NoAnswerEndsAfterSixtySeconds) {
   const ToolRun run = runTool(json{{"reminders", {{"status", 0}}}}.dump(), {"request-reminders"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
@@ -115,7 +115,7 @@ TEST(AccessWait, NoAnswerEndsAfterSixtySeconds) {
   EXPECT_LT(run.seconds, 62.0);
 }
 
-TEST(AccessWait, AnswerJustAfterTheDeadlineIsNotPrinted) {
+TEST(AccessDeadline, AnswerJustAfterTheDeadlineIsNotPrinted) {
   const ToolRun run = runTool(answering("contacts", {{"granted", true}, {"after_ms", 60150}}), {"request-contacts"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");

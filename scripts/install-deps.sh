@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing pimbridge need,
+# skipping the package index update when everything is already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libc++-14-dev libc++abi-14-dev libc6-dev-arm64-cross libclang-rt-14-dev
+  libgtest-dev nlohmann-json3-dev libbenchmark-dev rapidjson-dev valgrind time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
