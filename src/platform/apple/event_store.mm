@@ -1,0 +1,173 @@
+// The reminder store on macOS: EventKit's EKEventStore behind the tool's
+// ReminderStore, converting every answer to the seam's C++ values at once.
+#import <EventKit/EventKit.h>
+#import <Foundation/Foundation.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/apple/at_most_once.hpp"
+#include "platform/apple/conversions.hpp"
+#include "stores/reminder_store.hpp"
+
+#if !__has_feature(objc_arc)
+#error "This file requires ARC support."
+#endif
+
+// No Objective-C exception leaves this file: each call into EventKit is
+// wrapped, and a call that raised ends in the nearest outcome the seam
+// defines (a refused request, no lists, a predicate that selects nothing, a
+// fetch without reminders).
+
+namespace pimbridge::stores {
+namespace {
+
+class EventKitReminderPredicate final : public ReminderPredicate {
+ public:
+  explicit EventKitReminderPredicate(NSPredicate* _Nullable predicate) : predicate_(predicate) {}
+
+  // Nil when the predicate could not be made: it selects no reminder.
+  NSPredicate* _Nullable predicate() const { return predicate_; }
+
+ private:
+  NSPredicate* _Nullable predicate_;
+};
+
+Reminder reminderFrom(EKReminder* _Nonnull reminder) {
+  Reminder result;
+  result.identifier = apple::stdString(reminder.calendarItemIdentifier);
+  // NOTE: the title is declared never nil, but a nil title has crashed other
+  // programs; stdString turns nil into "".
+  result.title = apple::stdString(reminder.title);
+  result.due = apple::pointInTimeFromComponents(reminder.dueDateComponents);
+  result.completed = [reminder isCompleted];
+  return result;
+}
+
+// The reminders of one fetch, or none when EventKit gave no list. A reminder
+// whose properties raise ends the reading; those read before it are kept.
+std::optional<std::vector<Reminder>> remindersFrom(NSArray<EKReminder*>* _Nullable reminders) {
+  if (reminders == nil) return std::nullopt;
+  std::vector<Reminder> result;
+  result.reserve(reminders.count);
+  @try {
+    for (EKReminder* reminder in reminders) result.push_back(reminderFrom(reminder));
+  } @catch (id) {
+  }
+  return result;
+}
+
+class EventKitReminderStore final : public ReminderStore {
+ public:
+  void requestFullAccessToReminders(AccessCompletion completion) override {
+    __block auto done = apple::atMostOnce(std::move(completion));
+    if (@available(macOS 14.0, *)) {
+      @try {
+        [store_ requestFullAccessToRemindersWithCompletion:^(BOOL granted, NSError* _Nullable error) {
+          done(granted, error != nil);
+        }];
+      } @catch (id) {
+        done(false, true);
+      }
+    } else {
+      // The tool asks for full access only on macOS 14 and later; before that
+      // the request does not exist, so it is answered as refused, with an error.
+      done(false, true);
+    }
+  }
+
+  void requestAccess(ReminderEntityType type, AccessCompletion completion) override {
+    __block auto done = apple::atMostOnce(std::move(completion));
+    @try {
+      [store_ requestAccessToEntityType:static_cast<EKEntityType>(type)
+                             completion:^(BOOL granted, NSError* _Nullable error) {
+                               done(granted, error != nil);
+                             }];
+    } @catch (id) {
+      done(false, true);
+    }
+  }
+
+  std::vector<ReminderCalendar> calendars(ReminderEntityType type) override {
+    std::vector<ReminderCalendar> result;
+    std::vector<std::pair<std::string, EKCalendar*>> known;
+    @try {
+      for (EKCalendar* calendar in [store_ calendarsForEntityType:static_cast<EKEntityType>(type)]) {
+        ReminderCalendar converted{apple::stdString(calendar.calendarIdentifier), apple::stdString(calendar.title)};
+        known.emplace_back(converted.identifier, calendar);
+        result.push_back(std::move(converted));
+      }
+    } @catch (id) {
+      result.clear();
+      known.clear();
+    }
+    knownCalendars_ = std::move(known);
+    return result;
+  }
+
+  std::unique_ptr<ReminderPredicate> predicateForReminders(const ReminderCalendar& calendar) override {
+    EKCalendar* list = knownCalendar(calendar.identifier);
+    if (list == nil) return std::make_unique<EventKitReminderPredicate>(nil);
+    NSPredicate* predicate = nil;
+    @try {
+      predicate = [store_ predicateForRemindersInCalendars:@[ list ]];
+    } @catch (id) {
+      predicate = nil;
+    }
+    return std::make_unique<EventKitReminderPredicate>(predicate);
+  }
+
+  void fetchReminders(const ReminderPredicate& predicate, FetchCompletion completion) override {
+    __block auto done = apple::atMostOnce(std::move(completion));
+    const auto* own = dynamic_cast<const EventKitReminderPredicate*>(&predicate);
+    NSPredicate* selection = own != nullptr ? own->predicate() : nil;
+    if (selection == nil) {
+      done(std::vector<Reminder>{});
+      return;
+    }
+    @try {
+      [store_ fetchRemindersMatchingPredicate:selection
+                                   completion:^(NSArray<EKReminder*>* _Nullable reminders) {
+                                     done(remindersFrom(reminders));
+                                   }];
+    } @catch (id) {
+      // A fetch that failed to start will deliver nothing; answering now
+      // spares the command its wait for this list.
+      done(std::nullopt);
+    }
+  }
+
+ private:
+  // Predicates are built from EventKit's own calendar objects, so the store
+  // keeps those that calendars() gave last and finds them again by
+  // identifier. An identifier it does not know selects no reminder, rather
+  // than falling back to every list as a nil calendar list would.
+  EKCalendar* _Nullable knownCalendar(const std::string& identifier) const {
+    for (const auto& [knownIdentifier, calendar] : knownCalendars_) {
+      if (knownIdentifier == identifier) return calendar;
+    }
+    return nil;
+  }
+
+  EKEventStore* store_ = [[EKEventStore alloc] init];
+  std::vector<std::pair<std::string, EKCalendar*>> knownCalendars_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReminderStore> makeReminderStore() {
+  return std::make_unique<EventKitReminderStore>();
+}
+
+RawStatus reminderAuthorizationStatus(ReminderEntityType type) {
+  @try {
+    return static_cast<RawStatus>([EKEventStore authorizationStatusForEntityType:static_cast<EKEntityType>(type)]);
+  } @catch (id) {
+    return apple::kUnreadableStatus;
+  }
+}
+
+}  // namespace pimbridge::stores

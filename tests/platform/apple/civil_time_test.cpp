@@ -1,0 +1,175 @@
+// The due-date arithmetic of the macOS layer: Gregorian fields to seconds and
+// a zone's wall-clock time to a moment.
+#include "platform/apple/civil_time.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace pimbridge::apple {
+namespace {
+
+constexpr std::int64_t kHour = 3'600;
+
+DateFields date(std::int64_t year, std::int64_t month, std::int64_t day) {
+  DateFields fields;
+  fields.year = year;
+  fields.month = month;
+  fields.day = day;
+  return fields;
+}
+
+DateFields dateTime(std::int64_t year, std::int64_t month, std::int64_t day, std::int64_t hour, std::int64_t minute,
+                    std::int64_t second) {
+  DateFields fields = date(year, month, day);
+  fields.hour = hour;
+  fields.minute = minute;
+  fields.second = second;
+  return fields;
+}
+
+DateFields withEra(DateFields fields, std::int64_t era) {
+  fields.era = era;
+  return fields;
+}
+
+std::int64_t localSeconds(const DateFields& fields) {
+  return secondsSinceEpoch(gregorianDateTime(fields).value());
+}
+
+TEST(CivilTime, FieldsNameAReadingOrNone) {
+  struct Case {
+    const char* what;
+    DateFields fields;
+    std::optional<CivilDateTime> reading;
+  };
+  DateFields noYear = date(2024, 3, 5);
+  noYear.year.reset();
+  DateFields noMonth = date(2024, 3, 5);
+  noMonth.month.reset();
+  DateFields noDay = date(2024, 3, 5);
+  noDay.day.reset();
+  DateFields hourOnly = date(2024, 3, 5);
+  hourOnly.hour = 9;
+
+  const std::vector<Case> cases = {
+      {"date alone is midnight", date(2024, 3, 5), CivilDateTime{2024, 3, 5, 0, 0, 0}},
+      {"unset minute and second are 0", hourOnly, CivilDateTime{2024, 3, 5, 9, 0, 0}},
+      {"full reading", dateTime(2024, 12, 31, 23, 59, 59), CivilDateTime{2024, 12, 31, 23, 59, 59}},
+      {"AD era", withEra(date(2024, 3, 5), kEraAnnoDomini), CivilDateTime{2024, 3, 5, 0, 0, 0}},
+      {"1 BC is year 0", withEra(date(1, 1, 1), kEraBeforeChrist), CivilDateTime{0, 1, 1, 0, 0, 0}},
+      {"44 BC is year -43", withEra(date(44, 3, 15), kEraBeforeChrist), CivilDateTime{-43, 3, 15, 0, 0, 0}},
+      {"leap day in a leap year", date(2024, 2, 29), CivilDateTime{2024, 2, 29, 0, 0, 0}},
+      {"leap day in a year divisible by 400", date(2000, 2, 29), CivilDateTime{2000, 2, 29, 0, 0, 0}},
+      {"no year", noYear, std::nullopt},
+      {"no month", noMonth, std::nullopt},
+      {"no day", noDay, std::nullopt},
+      {"leap day in a common year", date(2023, 2, 29), std::nullopt},
+      {"leap day in a century year", date(1900, 2, 29), std::nullopt},
+      {"31 April", date(2024, 4, 31), std::nullopt},
+      {"month 0", date(2024, 0, 1), std::nullopt},
+      {"month 13", date(2024, 13, 1), std::nullopt},
+      {"day 0", date(2024, 1, 0), std::nullopt},
+      {"hour 24", dateTime(2024, 1, 1, 24, 0, 0), std::nullopt},
+      {"minute 60", dateTime(2024, 1, 1, 0, 60, 0), std::nullopt},
+      {"leap second", dateTime(2016, 12, 31, 23, 59, 60), std::nullopt},
+      {"negative second", dateTime(2024, 1, 1, 0, 0, -1), std::nullopt},
+      {"year 0 within an era", date(0, 1, 1), std::nullopt},
+      {"unknown era", withEra(date(2024, 1, 1), 2), std::nullopt},
+      {"year beyond the largest", date(kLargestYear + 1, 1, 1), std::nullopt},
+      // An unset field arrives as the largest integer from the platform; it must never pass as a value.
+      {"huge day", date(2024, 1, INT64_MAX), std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(gregorianDateTime(c.fields), c.reading) << c.what;
+}
+
+TEST(CivilTime, KnownReadingsGiveTheirSeconds) {
+  struct Case {
+    DateFields fields;
+    std::int64_t seconds;
+  };
+  const std::vector<Case> cases = {
+      {date(1970, 1, 1), 0},
+      {dateTime(1969, 12, 31, 23, 59, 59), -1},
+      {dateTime(2024, 3, 5, 14, 30, 0), 1'709'649'000},
+      {date(2000, 3, 1), 951'868'800},
+      {dateTime(2038, 1, 19, 3, 14, 8), 2'147'483'648},
+      {withEra(date(1, 1, 1), kEraAnnoDomini), -62'135'596'800},
+      {withEra(date(1, 12, 31), kEraBeforeChrist), -62'135'683'200},
+  };
+  for (const auto& c : cases) EXPECT_EQ(localSeconds(c.fields), c.seconds);
+}
+
+// Show that every day agrees with the standard library's own calendar over
+// a wide span, leap years and negative years included.
+TEST(CivilTime, DaysAgreeWithTheStandardCalendar) {
+  using namespace std::chrono;
+  for (sys_days day = sys_days{year{-2000} / January / 1}; day <= sys_days{year{3000} / December / 31};
+       day += days{1}) {
+    const year_month_day ymd{day};
+    const CivilDateTime reading{static_cast<int>(ymd.year()),
+                                static_cast<int>(static_cast<unsigned>(ymd.month())),
+                                static_cast<int>(static_cast<unsigned>(ymd.day())),
+                                0,
+                                0,
+                                0};
+    ASSERT_EQ(secondsSinceEpoch(reading), day.time_since_epoch().count() * 86'400)
+        << static_cast<int>(ymd.year()) << "-" << static_cast<unsigned>(ymd.month()) << "-"
+        << static_cast<unsigned>(ymd.day());
+  }
+}
+
+// A zone with New York's offsets in 2024: -5 h, -4 h from 10 March 07:00Z,
+// -5 h again from 3 November 06:00Z.
+std::int64_t newYork2024(std::int64_t utcSeconds) {
+  if (utcSeconds < 1'710'054'000) return -5 * kHour;
+  if (utcSeconds < 1'730'613'600) return -4 * kHour;
+  return -5 * kHour;
+}
+
+// A zone whose clock skips from 00:00 to 01:00 on 1 June 2024, as zones that
+// change at midnight do: an all-day due date on that day has no midnight.
+std::int64_t midnightChange(std::int64_t utcSeconds) {
+  return utcSeconds < 1'717'200'000 ? 0 : kHour;
+}
+
+std::int64_t fixedIndia(std::int64_t) {
+  return 5 * kHour + 30 * 60;
+}
+
+TEST(CivilTime, WallClockReadingsResolveToMoments) {
+  struct Case {
+    const char* what;
+    UtcOffsetAt zone;
+    DateFields reading;
+    std::int64_t utc;
+  };
+  const std::vector<Case> cases = {
+      {"winter", newYork2024, dateTime(2024, 1, 15, 12, 0, 0), localSeconds(dateTime(2024, 1, 15, 17, 0, 0))},
+      {"summer", newYork2024, dateTime(2024, 7, 1, 12, 0, 0), localSeconds(dateTime(2024, 7, 1, 16, 0, 0))},
+      {"last second before the skip", newYork2024, dateTime(2024, 3, 10, 1, 59, 59),
+       localSeconds(dateTime(2024, 3, 10, 6, 59, 59))},
+      {"skipped reading lands after the change", newYork2024, dateTime(2024, 3, 10, 2, 30, 0),
+       localSeconds(dateTime(2024, 3, 10, 7, 30, 0))},
+      {"first reading after the skip", newYork2024, dateTime(2024, 3, 10, 3, 0, 0),
+       localSeconds(dateTime(2024, 3, 10, 7, 0, 0))},
+      {"day of the skip, midnight", newYork2024, date(2024, 3, 10), localSeconds(dateTime(2024, 3, 10, 5, 0, 0))},
+      {"repeated reading is its first showing", newYork2024, dateTime(2024, 11, 3, 1, 30, 0),
+       localSeconds(dateTime(2024, 11, 3, 5, 30, 0))},
+      {"first reading after the repeat", newYork2024, dateTime(2024, 11, 3, 2, 0, 0),
+       localSeconds(dateTime(2024, 11, 3, 7, 0, 0))},
+      {"day after the repeat", newYork2024, date(2024, 11, 4), localSeconds(dateTime(2024, 11, 4, 5, 0, 0))},
+      {"skipped midnight", midnightChange, date(2024, 6, 1), localSeconds(date(2024, 6, 1))},
+      {"midnight before the skip", midnightChange, date(2024, 5, 31), localSeconds(date(2024, 5, 31))},
+      {"midnight after the skip", midnightChange, date(2024, 6, 2), localSeconds(dateTime(2024, 6, 1, 23, 0, 0))},
+      {"fixed half-hour offset", fixedIndia, dateTime(2024, 3, 5, 20, 0, 0),
+       localSeconds(dateTime(2024, 3, 5, 14, 30, 0))},
+  };
+  for (const auto& c : cases) EXPECT_EQ(utcSecondsFromLocal(localSeconds(c.reading), c.zone), c.utc) << c.what;
+}
+
+}  // namespace
+}  // namespace pimbridge::apple
