@@ -27,16 +27,23 @@ void exportContacts() {
   // A failed enumeration is not reported: the rows delivered before it are
   // the answer.
   static_cast<void>(store->enumerateContacts(request, [&rows](stores::Contact&& contact, bool& stop) {
-    rows.emplace_back(std::move(contact.identifier),
-                      displayName(contact.givenName.value_or(std::string()), contact.familyName.value_or(std::string())),
-                      std::move(contact.phoneNumbers), std::move(contact.emailAddresses));
+    rows.push_back(rowOf(std::move(contact)));
     if (rows.size() >= contactCap) stop = true;
   }));
+  cli::emit(contactsResult(rows));
+}
 
+ContactRow rowOf(stores::Contact&& contact) {
+  return ContactRow(std::move(contact.identifier),
+                    displayName(contact.givenName.value_or(std::string()), contact.familyName.value_or(std::string())),
+                    std::move(contact.phoneNumbers), std::move(contact.emailAddresses));
+}
+
+cli::ResultMap contactsResult(const std::vector<ContactRow>& rows) {
   cli::ResultMap result;
   const auto list = result.setMapList("contacts");
   for (const auto& row : rows) writeRowMap(row, result, result.appendMap(list));
-  cli::emit(result);
+  return result;
 }
 
 }  // namespace pimbridge::contacts

@@ -2,6 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
+
+#include "cli/result_map.hpp"
+#include "contacts/contact_row.hpp"
+#include "stores/contact_store.hpp"
 
 namespace pimbridge::contacts {
 
@@ -9,5 +14,11 @@ namespace pimbridge::contacts {
 void exportContacts();
 
 inline constexpr std::size_t contactCap = 500;
+
+// The row of one delivered contact.
+ContactRow rowOf(stores::Contact&& contact);
+
+// The answer of "contacts" for the gathered rows.
+cli::ResultMap contactsResult(const std::vector<ContactRow>& rows);
 
 }  // namespace pimbridge::contacts

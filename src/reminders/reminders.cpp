@@ -34,16 +34,7 @@ struct FetchSlot {
 stores::FetchCompletion completionFor(std::shared_ptr<FetchSlot> slot, std::string listTitle) {
   return [slot = std::move(slot), listTitle = std::move(listTitle)](
              std::optional<std::vector<stores::Reminder>> reminders) {
-    Rows rows;
-    if (reminders) {
-      rows.reserve(reminders->size());
-      for (auto& r : *reminders) {
-        rows.emplace_back(std::move(r.identifier), std::move(r.title), listTitle, iso(r.due), r.completed);
-      }
-      // The store's own copy is not needed any more; let it go before the
-      // rows are handed over.
-      reminders.reset();
-    }
+    Rows rows = rowsOf(std::move(reminders), listTitle);
     const std::lock_guard lock(slot->mutex);
     if (slot->open) {
       if (slot->rows.empty()) {
@@ -69,9 +60,23 @@ Rows awaitRows(FetchSlot& slot, std::chrono::steady_clock::time_point deadline) 
   return std::move(slot.rows);
 }
 
-void writeRows(std::vector<Rows>& fetched, std::size_t rowCount) {
+}  // namespace
+
+std::vector<ReminderRow> rowsOf(std::optional<std::vector<stores::Reminder>> reminders, const std::string& listTitle) {
+  Rows rows;
+  if (!reminders) return rows;
+  rows.reserve(reminders->size());
+  for (auto& r : *reminders) {
+    rows.emplace_back(std::move(r.identifier), std::move(r.title), listTitle, iso(r.due), r.completed);
+  }
+  return rows;
+}
+
+cli::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched) {
+  std::size_t rowCount = 0;
   std::size_t textBytes = 0;
   for (const auto& rows : fetched) {
+    rowCount += rows.size();
     for (const auto& row : rows) {
       textBytes += row.id().size() + row.title().size() + row.list().size() + (row.due() ? row.due()->size() : 0);
     }
@@ -94,10 +99,8 @@ void writeRows(std::vector<Rows>& fetched, std::size_t rowCount) {
     }
     Rows().swap(rows);  // converted: free them before the JSON text is made
   }
-  cli::emit(result);
+  return result;
 }
-
-}  // namespace
 
 void listReminderLists() {
   auto store = stores::makeReminderStore();
@@ -137,7 +140,7 @@ void exportReminders(std::span<const std::string_view> listIdentifiers) {
     rowCount += fetched.back().size();
     if (rowCount >= rowThreshold) break;
   }
-  writeRows(fetched, rowCount);
+  cli::emit(remindersResult(fetched));
 }
 
 }  // namespace pimbridge::reminders

@@ -2,8 +2,15 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "cli/result_map.hpp"
+#include "reminders/reminder_row.hpp"
+#include "stores/reminder_store.hpp"
 
 namespace pimbridge::reminders {
 
@@ -13,6 +20,14 @@ void listReminderLists();
 // Exports the reminders of every list, or of the lists whose identifiers are
 // given, one fetch per list.
 void exportReminders(std::span<const std::string_view> listIdentifiers);
+
+// The rows of one fetch: what a fetch completion gathers from the store's
+// reminders, each carrying the title of the list it was fetched through.
+std::vector<ReminderRow> rowsOf(std::optional<std::vector<stores::Reminder>> reminders, const std::string& listTitle);
+
+// The answer of "reminders" for the rows of the fetched lists, in order. The
+// rows are released as they are converted.
+cli::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched);
 
 // The longest wait for one list's fetch, from the moment the fetch started.
 inline constexpr std::chrono::duration<double> fetchWait{5.0};

@@ -2,10 +2,12 @@
 // contacts framework that the commands call, in plain C++ types.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stores/reminder_store.hpp"
