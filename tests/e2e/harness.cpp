@@ -1,5 +1,7 @@
 #include "harness.hpp"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -7,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -56,25 +59,32 @@ ToolRun runTool(const Invocation& inv) {
     }
   }
   if (!inv.world.empty()) env.push_back("PIMBRIDGE_WORLD=" + worldPath);
-  env.push_back("PIMBRIDGE_TRACE=" + tracePath);
+  if (inv.trace) env.push_back("PIMBRIDGE_TRACE=" + tracePath);
 
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
-  std::string binary = PIMBRIDGE_BINARY;
-  std::vector<std::string> argStorage{binary};
+  const std::string binary = inv.wrapper.empty() ? std::string(PIMBRIDGE_BINARY) : inv.wrapper.front();
+  std::vector<std::string> argStorage = inv.wrapper;
+  argStorage.push_back(PIMBRIDGE_BINARY);
   argStorage.insert(argStorage.end(), inv.args.begin(), inv.args.end());
   std::vector<char*> argv;
   for (auto& a : argStorage) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  int outPipe[2], errPipe[2];
+  int outPipe[2], errPipe[2], gonePipe[2] = {-1, -1};
   if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (inv.brokenPipe) {
+    if (::pipe2(gonePipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    ::close(gonePipe[0]);
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (inv.closeStdout) {
     posix_spawn_file_actions_addclose(&actions, 1);
+  } else if (inv.brokenPipe) {
+    posix_spawn_file_actions_adddup2(&actions, gonePipe[1], 1);
   } else if (!inv.stdoutPath.empty()) {
     posix_spawn_file_actions_addopen(&actions, 1, inv.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   } else {
@@ -83,10 +93,21 @@ ToolRun runTool(const Invocation& inv) {
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   if (!inv.workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, inv.workingDirectory.c_str());
 
+  // The tool starts with the signal dispositions a host would give it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+  const int spawned = ::posix_spawnp(&pid, binary.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (gonePipe[1] >= 0) ::close(gonePipe[1]);
   ::close(outPipe[1]);
   ::close(errPipe[1]);
   if (spawned != 0) throw std::runtime_error("cannot start " + binary);
@@ -116,6 +137,11 @@ ToolRun runTool(const Invocation& inv) {
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
 
+  // A sanitized build reports on standard error; no test may pass over that.
+  if (run.err.find("Sanitizer") != std::string::npos || run.err.find("runtime error:") != std::string::npos) {
+    ADD_FAILURE() << "sanitizer report from the tool:\n" << run.err;
+  }
+
   std::istringstream trace(readWhole(tracePath));
   for (std::string line; std::getline(trace, line);) run.trace.push_back(line);
   std::remove(worldPath.c_str());
@@ -138,8 +164,6 @@ int traceIndex(const ToolRun& run, const std::string& line) {
 }
 
 }  // namespace pimbridge::e2e
-
-#include <gtest/gtest.h>
 
 namespace pimbridge::e2e {
 

@@ -30,6 +30,9 @@ struct Invocation {
   std::vector<std::string> environment;  // the whole environment, when set; PIMBRIDGE_* are added
   bool replaceEnvironment = false;
   std::string workingDirectory;      // when set, the tool runs there
+  bool brokenPipe = false;           // standard output is a pipe whose reader has gone
+  bool trace = true;                 // set PIMBRIDGE_TRACE
+  std::vector<std::string> wrapper;  // runs the tool under this command (valgrind, say)
 };
 
 ToolRun runTool(const Invocation& invocation);
