@@ -1,8 +1,9 @@
-// The JSON writer. It is the hot path of every large export, so plain runs of
-// bytes are found eight at a time and copied at once, and each key's quoted
-// form is made once per result rather than once per row.
+// The JSON writer. It is the hot path of every large export, so texts are read
+// and stored eight bytes at a time, a word's plain bytes kept at once, and each
+// key's quoted form is made once per result rather than once per row.
 #include "cli/json_writer.hpp"
 
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -46,9 +47,13 @@ bool JsonText::append(char c) {
   return true;
 }
 
-std::size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
+namespace {
+
+// The length of the valid UTF-8 sequence at p, whose first byte is 0x80 or
+// above, or 0 when it is not one. Inline, because the writer runs it for
+// every non-ASCII character.
+inline std::size_t multibyteLength(const unsigned char* p, const unsigned char* end) {
   const unsigned char c = p[0];
-  if (c < 0x80) return 1;
   const std::size_t left = static_cast<std::size_t>(end - p);
   auto tail = [](unsigned char b) { return (b & 0xC0) == 0x80; };
   if (c >= 0xC2 && c <= 0xDF) {
@@ -69,6 +74,12 @@ std::size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end)
   return 0;  // continuation byte, C0/C1 overlong lead, or F5 and above
 }
 
+}  // namespace
+
+std::size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
+  return p[0] < 0x80 ? 1 : multibyteLength(p, end);
+}
+
 bool isValidUtf8(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* end = p + bytes.size();
@@ -77,7 +88,7 @@ bool isValidUtf8(std::string_view bytes) {
       ++p;
       continue;
     }
-    const std::size_t n = utf8SequenceLength(p, end);
+    const std::size_t n = multibyteLength(p, end);
     if (n == 0) return false;
     p += n;
   }
@@ -89,15 +100,44 @@ namespace {
 constexpr std::uint64_t ones = 0x0101010101010101ull;
 constexpr std::uint64_t highs = 0x8080808080808080ull;
 
-// Nonzero when some byte of the word is a byte the writer must look at:
-// non-ASCII, a control character, '"', '\\' or '/'. May also be nonzero for
-// a plain word after such a byte, which only costs a slower look.
+// The high bit of each byte of the word that the writer must look at:
+// non-ASCII, a control character, '"', '\\' or '/'. A plain byte may be marked
+// too, but only one that comes after a marked byte in the word's arithmetic
+// order; a plain byte that is looked at is simply copied.
 inline std::uint64_t needsLook(std::uint64_t w) {
   auto zeroByte = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
   const std::uint64_t control = (w - ones * 0x20) & ~w;
   return (w | control | zeroByte(w ^ (ones * '"')) | zeroByte(w ^ (ones * '\\')) |
           zeroByte(w ^ (ones * '/'))) &
          highs;
+}
+
+// A word as eight bytes in memory order: index 0 is the byte at the lowest
+// address. The arithmetic order of the bytes follows the machine's byte order.
+inline std::uint64_t loadWord(const unsigned char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// The memory index of the first byte whose high bit is set in a nonzero mask.
+// On a big-endian machine a plain byte before the first byte of interest may
+// be marked (see needsLook); it is copied like any plain byte.
+inline unsigned firstMarked(std::uint64_t mask) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<unsigned>(std::countr_zero(mask)) / 8;
+  } else {
+    return static_cast<unsigned>(std::countl_zero(mask)) / 8;
+  }
+}
+
+// The mask of the high bit of the byte at memory index i (0 to 7).
+inline std::uint64_t markAt(std::size_t i) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return std::uint64_t{0x80} << (8 * i);
+  } else {
+    return std::uint64_t{0x80} << (8 * (7 - i));
+  }
 }
 
 // Two-character escapes, or 'u' where the \u00XX form is written.
@@ -148,25 +188,45 @@ class JsonWriter {
   using NodeKind = ResultMap::NodeKind;
   static constexpr std::uint32_t none = ResultMap::none;
 
+  // Stores run in whole words and short fixed blocks that may reach this far
+  // past the bytes they keep; the next write overwrites the excess.
+  static constexpr std::size_t slack = 16;
+
+  // A key's quoted form and colon, with a comma before it for every entry but
+  // a map's first. The bytes are padded to at least `slack`, so that a short
+  // fragment is copied as one fixed block.
+  struct Fragment {
+    std::string bytes;
+    std::size_t size;
+  };
+
   bool makeKeyFragments() {
     fragments_.reserve(map_.keys_.size());
     for (const auto& key : map_.keys_) {
-      // The fragment is the quoted key and its colon, and a comma before it
-      // for every entry but a map's first.
       JsonText quoted;
       JsonWriter inner(map_, quoted);
-      if (!quoted.reserve(key.name.size() * 6 + 4)) return false;
+      if (!quoted.reserve(key.name.size() * 6 + 4 + slack)) return false;
       inner.out_ = quoted.data_;
       inner.limit_ = quoted.data_ + quoted.capacity_;
       *inner.out_++ = ',';
-      if (!inner.writeString(key.name.data(), key.name.size())) return false;
+      const auto* name = reinterpret_cast<const unsigned char*>(key.name.data());
+      if (!inner.writeString(name, key.name.size(), name + key.name.size())) {
+        // Not UTF-8. The key may belong only to a value that was replaced
+        // since, so the result is refused only when an entry still uses it.
+        fragments_.push_back(Fragment{std::string(), 0});
+        continue;
+      }
       *inner.out_++ = ':';
-      fragments_.emplace_back(quoted.data_, static_cast<std::size_t>(inner.out_ - quoted.data_));
+      const auto size = static_cast<std::size_t>(inner.out_ - quoted.data_);
+      std::string bytes(quoted.data_, size);
+      if (bytes.size() < slack + 1) bytes.resize(slack + 1, '\0');
+      fragments_.push_back(Fragment{std::move(bytes), size});
     }
     return true;
   }
 
   bool ensure(std::size_t n) {
+    n += slack;
     if (static_cast<std::size_t>(limit_ - out_) >= n) return true;
     const std::size_t used = static_cast<std::size_t>(out_ - text_.data_);
     std::size_t grown = text_.capacity_ + text_.capacity_ / 2;
@@ -182,17 +242,27 @@ class JsonWriter {
     out_ += n;
   }
 
+  // Copies the first n bytes of a block that is at least `slack` long.
+  void putShort(const char* s, std::size_t n) {
+    if (n <= slack) {
+      std::memcpy(out_, s, slack);
+      out_ += n;
+    } else {
+      put(s, n);
+    }
+  }
+
   bool writeMap(std::uint32_t mapNode) {
     const auto& nodes = map_.nodes_;
     if (!ensure(2)) return false;
     *out_++ = '{';
-    bool first = true;
+    std::size_t skip = 1;  // no comma before the first entry
     for (std::uint32_t e = nodes[mapNode].a; e != none; e = nodes[e].next) {
-      const std::string& fragment = fragments_[nodes[e].key];
-      const std::size_t skip = first ? 1 : 0;
-      if (!ensure(fragment.size() + 8)) return false;
-      put(fragment.data() + skip, fragment.size() - skip);
-      first = false;
+      const Fragment& fragment = fragments_[nodes[e].key];
+      if (fragment.size == 0) return false;  // a key that is not UTF-8
+      if (!ensure(fragment.size + 8)) return false;
+      putShort(fragment.bytes.data() + skip, fragment.size - skip);
+      skip = 0;
       if (!writeValue(nodes[e])) return false;
     }
     if (!ensure(1)) return false;
@@ -200,11 +270,16 @@ class JsonWriter {
     return true;
   }
 
+  bool writeText(const Node& n) {
+    const auto* all = reinterpret_cast<const unsigned char*>(map_.bytes_.data());
+    return writeString(all + n.a, n.b, all + map_.bytes_.size());
+  }
+
   bool writeValue(const Node& n) {
     const auto& nodes = map_.nodes_;
     switch (n.kind) {
       case NodeKind::text:
-        return writeString(map_.bytes_.data() + n.a, n.b);
+        return writeText(n);
       case NodeKind::boolean:
         if (n.a != 0) {
           put("true", 4);
@@ -223,8 +298,7 @@ class JsonWriter {
             if (!ensure(1)) return false;
             *out_++ = ',';
           }
-          const bool ok = n.kind == NodeKind::textList ? writeString(map_.bytes_.data() + nodes[e].a, nodes[e].b)
-                                                       : writeMap(e);
+          const bool ok = n.kind == NodeKind::textList ? writeText(nodes[e]) : writeMap(e);
           if (!ok) return false;
         }
         if (!ensure(1)) return false;
@@ -238,51 +312,82 @@ class JsonWriter {
     return false;
   }
 
-  bool writeString(const char* text, std::size_t length) {
+  // Writes [s, s + length) as a JSON string. Bytes up to `readable` (at or
+  // after the text's end) may be read, so that the text is taken in whole
+  // words; bytes past its end are never written out.
+  bool writeString(const unsigned char* s, std::size_t length, const unsigned char* readable) {
     // Room for the worst case, every byte a six-character escape.
     if (!ensure(length * 6 + 2)) return false;
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
-    const auto* end = s + length;
-    const auto* run = s;
-    *out_++ = '"';
+    const auto* const end = s + length;
+    // A local cursor: stores through a char pointer could alias the member,
+    // which would keep the compiler from holding it in a register.
+    char* o = out_;
+    *o++ = '"';
     while (s < end) {
-      while (end - s >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, s, 8);
-        if (needsLook(w) != 0) break;
-        s += 8;
-      }
-      if (s >= end) break;
-      const unsigned char c = *s;
-      if (c >= 0x80) {
-        const std::size_t n = utf8SequenceLength(s, end);
-        if (n == 0) return false;
-        s += n;
-      } else if (c < 0x20 || c == '"' || c == '\\' || c == '/') {
-        put(reinterpret_cast<const char*>(run), static_cast<std::size_t>(s - run));
-        const char e = escapeFor(c);
-        *out_++ = '\\';
-        *out_++ = e;
-        if (e == 'u') {
-          static constexpr char hex[] = "0123456789abcdef";
-          *out_++ = '0';
-          *out_++ = '0';
-          *out_++ = hex[c >> 4];
-          *out_++ = hex[c & 0xF];
+      if (readable - s >= 8) {
+        // Store the whole word, then keep its bytes up to the first one that
+        // needs a look, or up to the text's end.
+        const std::uint64_t w = loadWord(s);
+        const auto left = static_cast<std::size_t>(end - s);
+        std::uint64_t look = needsLook(w);
+        if (left < 8) look |= markAt(left);
+        std::memcpy(o, &w, 8);
+        if (look == 0) {
+          o += 8;
+          s += 8;
+          continue;
         }
-        run = ++s;
-      } else {
-        ++s;
+        const unsigned plain = firstMarked(look);
+        o += plain;
+        s += plain;
+        if (s >= end) break;
       }
+      if (!writeSpecial(s, end, o)) return false;
     }
-    put(reinterpret_cast<const char*>(run), static_cast<std::size_t>(end - run));
-    *out_++ = '"';
+    *o++ = '"';
+    out_ = o;
+    return true;
+  }
+
+  // Writes the character at s, which may need escaping or validation, and
+  // moves s and o past it. False when it is not valid UTF-8.
+  static bool writeSpecial(const unsigned char*& s, const unsigned char* end, char*& o) {
+    const unsigned char c = *s;
+    if (c >= 0x80) {
+      // Scripts without spaces come as long runs of multibyte characters:
+      // take the whole run here rather than one character per word.
+      do {
+        const std::size_t n = multibyteLength(s, end);
+        if (n == 0) return false;
+        for (std::size_t i = 0; i < n; ++i) o[i] = static_cast<char>(s[i]);
+        o += n;
+        s += n;
+      } while (s < end && *s >= 0x80);
+    } else if (c < 0x20 || c == '"' || c == '\\' || c == '/') {
+      const char e = escapeFor(c);
+      o[0] = '\\';
+      o[1] = e;
+      if (e == 'u') {
+        static constexpr char hex[] = "0123456789abcdef";
+        o[2] = '0';
+        o[3] = '0';
+        o[4] = hex[c >> 4];
+        o[5] = hex[c & 0xF];
+        o += 6;
+      } else {
+        o += 2;
+      }
+      ++s;
+    } else {
+      *o++ = static_cast<char>(c);
+      ++s;
+    }
     return true;
   }
 
   const ResultMap& map_;
   JsonText& text_;
-  std::vector<std::string> fragments_;
+  std::vector<Fragment> fragments_;
   char* out_ = nullptr;
   char* limit_ = nullptr;
 };

@@ -142,8 +142,17 @@ void ResultMap::reserve(std::size_t values, std::size_t textBytes) {
 
 ResultMap::Value ResultMap::valueAt(std::uint32_t node) const { return Value(this, node); }
 
+std::size_t ResultMap::childCount(std::uint32_t parent) const {
+  std::size_t count = 0;
+  for (std::uint32_t e = nodes_[parent].a; e != none; e = nodes_[e].next) ++count;
+  return count;
+}
+
+// The readers size their vectors first: one allocation per call, however
+// many values a row holds.
 std::vector<ResultMap::Entry> ResultMap::entries(Map map) const {
   std::vector<Entry> out;
+  out.reserve(childCount(map.node));
   for (std::uint32_t e = nodes_[map.node].a; e != none; e = nodes_[e].next) {
     out.push_back(Entry{keys_[nodes_[e].key].name, valueAt(e)});
   }
@@ -191,6 +200,7 @@ std::vector<std::string_view> ResultMap::Value::texts() const {
   std::vector<std::string_view> out;
   const Node& n = owner_->nodes_[node_];
   if (n.kind != NodeKind::textList) return out;
+  out.reserve(owner_->childCount(node_));
   for (std::uint32_t e = n.a; e != none; e = owner_->nodes_[e].next) {
     out.push_back(owner_->valueAt(e).text());
   }
@@ -201,6 +211,7 @@ std::vector<ResultMap::Map> ResultMap::Value::maps() const {
   std::vector<Map> out;
   const Node& n = owner_->nodes_[node_];
   if (n.kind != NodeKind::mapList) return out;
+  out.reserve(owner_->childCount(node_));
   for (std::uint32_t e = n.a; e != none; e = owner_->nodes_[e].next) out.push_back(Map{e});
   return out;
 }

@@ -95,6 +95,7 @@ class ResultMap {
   std::uint32_t entryFor(Map map, std::string_view key);
   void storeText(std::uint32_t node, std::string_view text);
   Value valueAt(std::uint32_t node) const;
+  std::size_t childCount(std::uint32_t parent) const;
 
   std::vector<Node> nodes_;
   std::string bytes_;

@@ -146,6 +146,68 @@ TEST(Structure, KeysStayDistinct) {
   EXPECT_EQ(written(map), R"({"k":null,"other":true,"rows":[{"k":"b"}]})");
 }
 
+struct NeighbourCase {
+  std::string name;
+  friend void PrintTo(const NeighbourCase& c, std::ostream* os) { *os << c.name; }
+  std::string first;
+  std::string following;
+  std::optional<std::string> output;  // none: no JSON text
+};
+
+class Neighbours : public testing::TestWithParam<NeighbourCase> {};
+
+// Show that a text is judged by its own bytes only: the bytes stored after it
+// in the result (here a replaced value's, which is never written) neither
+// complete its last character nor show up in its place, wherever its end falls
+// in a word.
+TEST_P(Neighbours, TextEndsWhereItEnds) {
+  ResultMap map;
+  map.setText("a", GetParam().first);
+  map.setText("b", GetParam().following);
+  map.setText("b", "ok");
+  EXPECT_EQ(written(map), GetParam().output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, Neighbours,
+    testing::Values(
+        NeighbourCase{"TwoByteCutByItsEnd", "abc\xC3", "\xA9xyz", std::nullopt},
+        NeighbourCase{"ThreeByteCutAtWordEnd", "abcdefg\xE6\x97", "\xA5 more text", std::nullopt},
+        NeighbourCase{"FourByteCutAtStart", "\xF0\x9F\x98", "\x80 and a long enough tail", std::nullopt},
+        NeighbourCase{"MultibyteRunEndsAtItsEnd", "\xE6\x97\xA5\xE6\x9C\xAC", "\xE6\x97\xA5 next",
+                      R"({"a":")" "\xE6\x97\xA5\xE6\x9C\xAC" R"(","b":"ok"})"},
+        NeighbourCase{"PlainAfterPlain", "abc", "defghijk", R"({"a":"abc","b":"ok"})"},
+        NeighbourCase{"EscapesAfterPlain", "plain", "/\"\\\n\x01", R"({"a":"plain","b":"ok"})"},
+        NeighbourCase{"EndOnWordBoundary", "12345678", "9/abcdefgh", R"({"a":"12345678","b":"ok"})"},
+        NeighbourCase{"InvalidAfterValid", "caf\xC3\xA9", "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF",
+                      R"({"a":"caf)" "\xC3\xA9" R"(","b":"ok"})"}),
+    [](const auto& info) { return info.param.name; });
+
+// Show that keys of every length, and keys that need escapes, are written
+// whole, first in a map and after other entries.
+TEST(Structure, KeysOfEveryLength) {
+  ResultMap map;
+  const auto rows = map.setMapList("rows");
+  const auto all = map.appendMap(rows);
+  std::string expected = R"({"rows":[{)";
+  for (std::size_t length = 1; length <= 40; ++length) {
+    const std::string key(length, 'k');
+    map.setNull(all, key);
+    expected += (length > 1 ? ",\"" : "\"") + key + "\":null";
+  }
+  expected += "}";
+  for (std::size_t length = 1; length <= 40; ++length) {
+    const std::string key(length, 'k');
+    map.setBoolean(map.appendMap(rows), key, true);
+    expected += ",{\"" + key + "\":true}";
+  }
+  const auto escaped = map.appendMap(rows);
+  map.setNull(escaped, "n");
+  map.setBoolean(escaped, "k/\"ey\xC3\xA9", true);
+  expected += R"(,{"n":null,"k\/\"ey)" "\xC3\xA9" R"(":true}]})";
+  EXPECT_EQ(written(map), expected);
+}
+
 // Show that a large result written by the fast path parses back to exactly
 // what went in.
 TEST(Structure, LargeResultRoundTrips) {
