@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds pimbridge and runs every test: the whole suite in the normal build
-# and under AddressSanitizer with UndefinedBehaviorSanitizer, then the tests
-# where threads meet under ThreadSanitizer.
+# and under AddressSanitizer with UndefinedBehaviorSanitizer, the fuzz targets
+# for a bounded time, then the tests where threads meet under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,7 +18,9 @@ ctest --preset default
 
 cmake --preset asan
 cmake --build --preset asan
-PIMBRIDGE_SANITIZED=address ctest --preset asan
+PIMBRIDGE_SANITIZED=address ctest --preset asan --label-exclude fuzz
+# Each fuzz target runs for a bounded time (60 s) from its seed corpus.
+ctest --preset asan --label-regex fuzz --parallel 3
 
 cmake --preset tsan
 cmake --build --preset tsan
