@@ -21,8 +21,11 @@ json reminder(const std::string& id, const std::string& title, bool completed = 
   return {{"id", id}, {"title", title}, {"completed", completed}};
 }
 
-json list(const std::string& id, const std::string& title, json reminders = json::array()) {
-  return {{"id", id}, {"title", title}, {"reminders", reminders}};
+// The reminders are a vector rather than a json value: a braced list of one
+// json element would copy that element under one compiler and make an array
+// of it under another.
+json list(const std::string& id, const std::string& title, std::vector<json> reminders = {}) {
+  return {{"id", id}, {"title", title}, {"reminders", json(std::move(reminders))}};
 }
 
 json generated(const std::string& id, int count) { return {{"id", id}, {"title", id}, {"generate", count}}; }
