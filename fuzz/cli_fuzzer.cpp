@@ -653,8 +653,25 @@ struct Run {
   std::vector<std::string> trace;
 };
 
+// The directory that holds the world file and the trace of each run, made
+// once per process. It is removed at exit, and by a fault before it aborts
+// (abort runs no exit handlers).
 class Scratch {
  public:
+  static const Scratch& get() {
+    // Never destroyed, so that the exit handler can still use it.
+    static const Scratch* scratch = new Scratch;
+    return *scratch;
+  }
+  std::string world() const { return dir_ + "/world.json"; }
+  std::string trace() const { return dir_ + "/trace"; }
+  void remove() const {
+    std::remove(world().c_str());
+    std::remove(trace().c_str());
+    ::rmdir(dir_.c_str());
+  }
+
+ private:
   Scratch() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pimbridge-fuzz-XXXXXX";
@@ -663,16 +680,9 @@ class Scratch {
       std::abort();
     }
     dir_ = pattern;
+    std::atexit([] { get().remove(); });
   }
-  ~Scratch() {
-    std::remove(world().c_str());
-    std::remove(trace().c_str());
-    ::rmdir(dir_.c_str());
-  }
-  std::string world() const { return dir_ + "/world.json"; }
-  std::string trace() const { return dir_ + "/trace"; }
 
- private:
   std::string dir_;
 };
 
@@ -722,10 +732,12 @@ std::optional<std::string> firstDifference(const json& want, const json& got, co
     for (std::size_t i = 0; i < run->trace.size() && i < 40; ++i) std::fprintf(stderr, "  %s\n", run->trace[i].c_str());
   }
   std::fprintf(stderr, "\n");
+  Scratch::get().remove();
   std::abort();
 }
 
-Run runTool(const Scratch& scratch, const std::string& world, const std::vector<std::string>& args) {
+Run runTool(const std::string& world, const std::vector<std::string>& args) {
+  const Scratch& scratch = Scratch::get();
   std::ofstream(scratch.world(), std::ios::binary | std::ios::trunc) << world;
   std::remove(scratch.trace().c_str());
 
@@ -840,7 +852,6 @@ std::size_t keyCount(const json& j) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const Scratch scratch;
   FuzzedDataProvider in(data, size);
   // The stores' states are the last two bytes of the input and the argument
   // plan comes next, so that the choices that steer a run most stay in place
@@ -853,7 +864,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> args = makeArguments(plan, w);
   const std::string worldText = worldJson(w).dump();
   const Expected want = expected(w, args);
-  const Run run = runTool(scratch, worldText, args);
+  const Run run = runTool(worldText, args);
   countRunKind(args.empty() ? "authorization" : args.front(), w, run.status);
   const auto fail = [&](const std::string& what) { fault(what, worldText, args, &run); };
 
@@ -898,7 +909,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char* read : reads) {
       if (traced(run, read)) fail(std::string("refused by the gate, yet traced ") + read);
     }
-    if (!traced(run, ofReminders ? "reminders.init" : "contacts.init")) fail("the gate came before the store");
+    if (!traced(run, ofReminders ? "reminders.init" : "contacts.init")) fail("refused without making its store first");
   }
   if (command == "authorization" && (traced(run, "reminders.init") || traced(run, "contacts.init"))) {
     fail("the authorization report created a store");

@@ -24,7 +24,8 @@ class ResultMap {
   struct Map {
     std::uint32_t node;
   };
-  // A list value inside this result.
+  // A list value inside this result. It stays valid until its key is set
+  // again in its map.
   struct List {
     std::uint32_t node;
   };
