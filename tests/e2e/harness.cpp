@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <chrono>
@@ -154,6 +155,15 @@ ToolRun runTool(const std::string& world, std::vector<std::string> args) {
   inv.world = world;
   inv.args = std::move(args);
   return runTool(inv);
+}
+
+double startSeconds() {
+  // The slower of two, so that one lucky start does not tighten every bound.
+  double slowest = 0;
+  for (int i = 0; i < 2; ++i) {
+    slowest = std::max(slowest, runTool(R"({"reminders":{"status":3},"contacts":{"status":3}})", {"authorization"}).seconds);
+  }
+  return slowest;
 }
 
 int traceIndex(const ToolRun& run, const std::string& line) {

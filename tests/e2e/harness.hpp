@@ -40,6 +40,13 @@ ToolRun runTool(const Invocation& invocation);
 // Shorthand: the world as JSON text and the arguments.
 ToolRun runTool(const std::string& world, std::vector<std::string> args);
 
+// Wall time of a run that only starts, reads a world and answers: what every
+// timed case pays on top of its waits, on this machine, in this build (a
+// sanitized one starts ten times slower), under the load of the moment.
+// Upper bounds on a run's time add it, so that they hold the tool's own
+// waits, not the machine's speed.
+double startSeconds();
+
 // Index of the first trace line equal to line, or -1.
 int traceIndex(const ToolRun& run, const std::string& line);
 
