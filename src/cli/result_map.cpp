@@ -104,23 +104,18 @@ void ResultMap::setNull(Map map, std::string_view key) {
   sizeHint_ += 4;
 }
 
-ResultMap::List ResultMap::setTextList(Map map, std::string_view key) {
+ResultMap::List ResultMap::setList(Map map, std::string_view key, NodeKind kind) {
   const std::uint32_t e = entryFor(map, key);
   Node& n = nodes_[e];
-  n.kind = NodeKind::textList;
+  n.kind = kind;
   n.a = n.b = none;
   sizeHint_ += 2;
   return List{e};
 }
 
-ResultMap::List ResultMap::setMapList(Map map, std::string_view key) {
-  const std::uint32_t e = entryFor(map, key);
-  Node& n = nodes_[e];
-  n.kind = NodeKind::mapList;
-  n.a = n.b = none;
-  sizeHint_ += 2;
-  return List{e};
-}
+ResultMap::List ResultMap::setTextList(Map map, std::string_view key) { return setList(map, key, NodeKind::textList); }
+
+ResultMap::List ResultMap::setMapList(Map map, std::string_view key) { return setList(map, key, NodeKind::mapList); }
 
 void ResultMap::appendText(List list, std::string_view text) {
   const std::uint32_t element = newNode(NodeKind::text);
@@ -164,6 +159,12 @@ std::optional<ResultMap::Value> ResultMap::find(Map map, std::string_view key) c
     if (keys_[nodes_[e].key].name == key) return valueAt(e);
   }
   return std::nullopt;
+}
+
+std::optional<std::string> ResultMap::textAt(Map map, std::string_view key) const {
+  const auto value = find(map, key);
+  if (!value || value->kind() != Kind::text) return std::nullopt;
+  return std::string(value->text());
 }
 
 Kind ResultMap::Value::kind() const {

@@ -61,6 +61,8 @@ class ResultMap {
   // Reading.
   std::vector<Entry> entries(Map map) const;
   std::optional<Value> find(Map map, std::string_view key) const;
+  // A copy of the text at key; none when the key is missing or holds another kind.
+  std::optional<std::string> textAt(Map map, std::string_view key) const;
 
   // False once the result grew beyond what its 32-bit offsets address; such a
   // result cannot be written.
@@ -94,6 +96,7 @@ class ResultMap {
   std::uint32_t newNode(NodeKind kind);
   void link(std::uint32_t parent, std::uint32_t child);
   std::uint32_t entryFor(Map map, std::string_view key);
+  List setList(Map map, std::string_view key, NodeKind kind);
   void storeText(std::uint32_t node, std::string_view text);
   Value valueAt(std::uint32_t node) const;
   std::size_t childCount(std::uint32_t parent) const;

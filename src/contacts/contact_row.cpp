@@ -12,11 +12,6 @@ std::optional<std::vector<std::string>> textsAt(const cli::ResultMap& map, cli::
   return std::vector<std::string>(texts.begin(), texts.end());
 }
 
-std::optional<std::string> textAt(const cli::ResultMap& map, cli::ResultMap::Map from, std::string_view key) {
-  const auto value = map.find(from, key);
-  if (!value || value->kind() != cli::Kind::text) return std::nullopt;
-  return std::string(value->text());
-}
 
 }  // namespace
 
@@ -57,9 +52,9 @@ void writeRowMap(const ContactRow& row, cli::ResultMap& map, cli::ResultMap::Map
 }
 
 std::optional<ContactRow> ContactRow::decode(const cli::ResultMap& map, cli::ResultMap::Map from) {
-  auto id = textAt(map, from, keyText(CodingKeys::id));
+  auto id = map.textAt(from, keyText(CodingKeys::id));
   if (!id) return std::nullopt;
-  auto name = textAt(map, from, keyText(CodingKeys::name));
+  auto name = map.textAt(from, keyText(CodingKeys::name));
   if (!name) return std::nullopt;
   auto phones = textsAt(map, from, keyText(CodingKeys::phones));
   if (!phones) return std::nullopt;

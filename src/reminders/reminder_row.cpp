@@ -1,17 +1,6 @@
 #include "reminders/reminder_row.hpp"
 
-
 namespace pimbridge::reminders {
-
-namespace {
-
-std::optional<std::string> textAt(const cli::ResultMap& map, cli::ResultMap::Map from, std::string_view key) {
-  const auto value = map.find(from, key);
-  if (!value || value->kind() != cli::Kind::text) return std::nullopt;
-  return std::string(value->text());
-}
-
-}  // namespace
 
 std::string_view ReminderRow::keyText(CodingKeys key) {
   switch (key) {
@@ -46,11 +35,11 @@ bool ReminderRow::encode(cli::ResultMap& map, cli::ResultMap::Map into) const {
 }
 
 std::optional<ReminderRow> ReminderRow::decode(const cli::ResultMap& map, cli::ResultMap::Map from) {
-  auto id = textAt(map, from, keyText(CodingKeys::id));
+  auto id = map.textAt(from, keyText(CodingKeys::id));
   if (!id) return std::nullopt;
-  auto title = textAt(map, from, keyText(CodingKeys::title));
+  auto title = map.textAt(from, keyText(CodingKeys::title));
   if (!title) return std::nullopt;
-  auto list = textAt(map, from, keyText(CodingKeys::list));
+  auto list = map.textAt(from, keyText(CodingKeys::list));
   if (!list) return std::nullopt;
   std::optional<std::string> due;
   if (const auto value = map.find(from, keyText(CodingKeys::due)); value && value->kind() != cli::Kind::null) {
