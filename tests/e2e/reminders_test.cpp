@@ -126,6 +126,16 @@ TEST(Reminders, RowsInFull) {
   EXPECT_EQ(ids(runTool(withLists(lists), {"reminders", ""}).answer()), std::vector<std::string>{"r5"});
 }
 
+// Show that two lists sharing an identifier are both chosen by it, and each
+// gives its own reminders under its own title.
+TEST(Reminders, ListsSharingAnIdentifier) {
+  const json lists = json::array({list("S", "First", {reminder("f1", "x")}), list("T", "Other", {reminder("o1", "y")}),
+                                  list("S", "Second", {reminder("s1", "z")})});
+  const ToolRun run = runTool(withLists(lists), {"reminders", "S"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.answer(), (json{{"reminders", {row("f1", "x", "First"), row("s1", "z", "Second")}}}));
+}
+
 class Unconvertible : public testing::TestWithParam<json> {};
 
 // Show that date components that denote no point in time give "due": null.

@@ -93,12 +93,12 @@ class EventKitReminderStore final : public ReminderStore {
 
   std::vector<ReminderCalendar> calendars(ReminderEntityType type) override {
     std::vector<ReminderCalendar> result;
-    std::vector<std::pair<std::string, EKCalendar*>> known;
+    std::vector<EKCalendar*> known;
     @try {
       for (EKCalendar* calendar in [store_ calendarsForEntityType:static_cast<EKEntityType>(type)]) {
-        ReminderCalendar converted{apple::stdString(calendar.calendarIdentifier), apple::stdString(calendar.title)};
-        known.emplace_back(converted.identifier, calendar);
-        result.push_back(std::move(converted));
+        result.push_back(ReminderCalendar{apple::stdString(calendar.calendarIdentifier),
+                                          apple::stdString(calendar.title), known.size()});
+        known.push_back(calendar);
       }
     } @catch (id) {
       result.clear();
@@ -109,7 +109,7 @@ class EventKitReminderStore final : public ReminderStore {
   }
 
   std::unique_ptr<ReminderPredicate> predicateForReminders(const ReminderCalendar& calendar) override {
-    EKCalendar* list = knownCalendar(calendar.identifier);
+    EKCalendar* list = knownCalendar(calendar);
     if (list == nil) return std::make_unique<EventKitReminderPredicate>(nil);
     NSPredicate* predicate = nil;
     @try {
@@ -142,18 +142,18 @@ class EventKitReminderStore final : public ReminderStore {
 
  private:
   // Predicates are built from EventKit's own calendar objects, so the store
-  // keeps those that calendars() gave last and finds them again by
-  // identifier. An identifier it does not know selects no reminder, rather
-  // than falling back to every list as a nil calendar list would.
-  EKCalendar* _Nullable knownCalendar(const std::string& identifier) const {
-    for (const auto& [knownIdentifier, calendar] : knownCalendars_) {
-      if (knownIdentifier == identifier) return calendar;
-    }
-    return nil;
+  // keeps those that calendars() gave last and finds one again by its
+  // position, which stays right even when two lists share an identifier. A
+  // list it did not give selects no reminder, rather than falling back to
+  // every list as a nil calendar list would.
+  EKCalendar* _Nullable knownCalendar(const ReminderCalendar& calendar) const {
+    if (calendar.position >= knownCalendars_.size()) return nil;
+    EKCalendar* known = knownCalendars_[calendar.position];
+    return apple::stdString(known.calendarIdentifier) == calendar.identifier ? known : nil;
   }
 
   EKEventStore* store_ = [[EKEventStore alloc] init];
-  std::vector<std::pair<std::string, EKCalendar*>> knownCalendars_;
+  std::vector<EKCalendar*> knownCalendars_;
 };
 
 }  // namespace
