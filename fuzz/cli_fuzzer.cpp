@@ -10,7 +10,6 @@
 // faults inside the tool show up through its exit status, its output and, in
 // a sanitizer build, the report on its standard error.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -34,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "e2e/child_output.hpp"
 #include "utf8_reference.hpp"
 
 extern char** environ;
@@ -772,31 +772,11 @@ Run runTool(const std::string& world, const std::vector<std::string>& args) {
   if (spawned != 0) fault(std::string("cannot start ") + PIMBRIDGE_BINARY, world, args, nullptr);
 
   Run run;
-  const auto deadline = std::chrono::steady_clock::now() + runLimit;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open = 2;
-  char buffer[65536];
-  while (open > 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-      fault("the run did not end within " + std::to_string(runLimit.count()) + " seconds", world, args, &run);
-    }
-    if (::poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
+  if (!pimbridge::e2e::readUntilClosed(outPipe[0], errPipe[0], run.out, run.err,
+                                       std::chrono::steady_clock::now() + runLimit)) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    fault("the run did not end within " + std::to_string(runLimit.count()) + " seconds", world, args, &run);
   }
   int wstatus = 0;
   while (::waitpid(pid, &wstatus, 0) < 0) {

@@ -26,12 +26,12 @@ void answer(bool granted, std::string_view word) {
 // fresh read of the store's state. The error object is never looked at.
 void reminderAnswer(bool granted, bool /*errorPresent*/) {
   if (!answerClaim.claim()) return;
-  answer(granted, reminderStatus(stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder)));
+  answer(granted, currentReminderStatus());
 }
 
 void contactAnswer(bool granted, bool /*errorPresent*/) {
   if (!answerClaim.claim()) return;
-  answer(granted, contactsStatus(stores::contactAuthorizationStatus(stores::ContactEntityType::contacts)));
+  answer(granted, currentContactsStatus());
 }
 
 bool atLeastMacOS14(const stores::OsVersion& v) { return v.major >= 14; }

@@ -40,20 +40,26 @@ std::string_view reminderStatus(stores::RawStatus status) { return statusWord(st
 
 std::string_view contactsStatus(stores::RawStatus status) { return statusWord(status, "limited"); }
 
+std::string_view currentReminderStatus() {
+  return reminderStatus(stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder));
+}
+
+std::string_view currentContactsStatus() {
+  return contactsStatus(stores::contactAuthorizationStatus(stores::ContactEntityType::contacts));
+}
+
 void reportAuthorization() {
-  const auto reminders = stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder);
-  const auto contacts = stores::contactAuthorizationStatus(stores::ContactEntityType::contacts);
+  // Reminders first, then contacts: the order the platform is asked in.
+  const auto reminders = currentReminderStatus();
+  const auto contacts = currentContactsStatus();
   cli::ResultMap result;
-  result.setText("reminders", reminderStatus(reminders));
-  result.setText("contacts", contactsStatus(contacts));
+  result.setText("reminders", reminders);
+  result.setText("contacts", contacts);
   cli::emit(result);
 }
 
 void passGate(GatedStore store) {
-  const std::string_view word =
-      store == GatedStore::reminders
-          ? reminderStatus(stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder))
-          : contactsStatus(stores::contactAuthorizationStatus(stores::ContactEntityType::contacts));
+  const std::string_view word = store == GatedStore::reminders ? currentReminderStatus() : currentContactsStatus();
   if (word != "authorized") cli::emitError("permission_required");
 }
 

@@ -12,6 +12,10 @@ namespace pimbridge::permissions {
 std::string_view reminderStatus(stores::RawStatus status);
 std::string_view contactsStatus(stores::RawStatus status);
 
+// Each store's word for its state, read anew from the store class.
+std::string_view currentReminderStatus();
+std::string_view currentContactsStatus();
+
 // The "authorization" command: both stores' words, read anew from the store
 // classes. Creates no store instance.
 void reportAuthorization();

@@ -36,18 +36,9 @@ stores::FetchCompletion completionFor(std::shared_ptr<FetchSlot> slot, std::stri
              std::optional<std::vector<stores::Reminder>> reminders) {
     Rows rows = rowsOf(std::move(reminders), listTitle);
     const std::lock_guard lock(slot->mutex);
-    if (slot->open) {
-      if (slot->rows.empty()) {
-        slot->rows = std::move(rows);
-      } else {
-        slot->rows.insert(slot->rows.end(), std::make_move_iterator(rows.begin()),
-                          std::make_move_iterator(rows.end()));
-      }
-    }
-    if (!slot->done) {
-      slot->done = true;
-      slot->signalled.notify_one();
-    }
+    if (slot->open) slot->rows = std::move(rows);
+    slot->done = true;
+    slot->signalled.notify_one();
   };
 }
 

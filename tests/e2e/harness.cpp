@@ -1,9 +1,10 @@
 #include "harness.hpp"
 
+#include "child_output.hpp"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,24 +115,7 @@ ToolRun runTool(const Invocation& inv) {
   if (spawned != 0) throw std::runtime_error("cannot start " + binary);
 
   ToolRun run;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open = 2;
-  char buffer[65536];
-  while (open > 0) {
-    if (::poll(fds, 2, -1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
+  readUntilClosed(outPipe[0], errPipe[0], run.out, run.err);
   int wstatus = 0;
   while (::waitpid(pid, &wstatus, 0) < 0) {
   }

@@ -106,12 +106,16 @@ stores::OsVersion osVersion(const json& value, const std::string& where) {
   return version;
 }
 
+const json& required(const json& object, std::string_view key, const std::string& where) {
+  const auto it = object.find(key);
+  if (it == object.end()) fail(where, "\"" + std::string(key) + "\" is required");
+  return *it;
+}
+
 AccessAnswer accessAnswer(const json& value, const std::string& where) {
   onlyKeys(value, where, {"granted", "error", "after_ms", "status_after"});
   AccessAnswer answer;
-  const auto granted = value.find("granted");
-  if (granted == value.end()) fail(where, "\"granted\" is required");
-  answer.granted = boolean(*granted, at(where, "granted"));
+  answer.granted = boolean(required(value, "granted", where), at(where, "granted"));
   if (auto it = value.find("error"); it != value.end()) answer.error = boolean(*it, at(where, "error"));
   if (auto it = value.find("after_ms"); it != value.end()) answer.afterMs = count(*it, at(where, "after_ms"));
   if (auto it = value.find("status_after"); it != value.end()) {
@@ -132,12 +136,6 @@ DueComponents dueComponents(const json& value, const std::string& where) {
     if (auto it = value.find(key); it != value.end()) *field = integer(*it, at(where, key));
   }
   return due;
-}
-
-const json& required(const json& object, std::string_view key, const std::string& where) {
-  const auto it = object.find(key);
-  if (it == object.end()) fail(where, "\"" + std::string(key) + "\" is required");
-  return *it;
 }
 
 SimReminder reminder(const json& value, const std::string& where) {
