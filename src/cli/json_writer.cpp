@@ -12,8 +12,7 @@
 
 namespace pimbridge::cli {
 
-JsonText::JsonText(JsonText&& other) noexcept
-    : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+JsonText::JsonText(JsonText&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
   other.data_ = nullptr;
   other.size_ = other.capacity_ = 0;
 }
@@ -30,7 +29,9 @@ JsonText& JsonText::operator=(JsonText&& other) noexcept {
   return *this;
 }
 
-JsonText::~JsonText() { std::free(data_); }
+JsonText::~JsonText() {
+  std::free(data_);
+}
 
 bool JsonText::reserve(std::size_t capacity) {
   if (capacity <= capacity_) return true;
@@ -107,9 +108,7 @@ constexpr std::uint64_t highs = 0x8080808080808080ull;
 inline std::uint64_t needsLook(std::uint64_t w) {
   auto zeroByte = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
   const std::uint64_t control = (w - ones * 0x20) & ~w;
-  return (w | control | zeroByte(w ^ (ones * '"')) | zeroByte(w ^ (ones * '\\')) |
-          zeroByte(w ^ (ones * '/'))) &
-         highs;
+  return (w | control | zeroByte(w ^ (ones * '"')) | zeroByte(w ^ (ones * '\\')) | zeroByte(w ^ (ones * '/'))) & highs;
 }
 
 // A word as eight bytes in memory order: index 0 is the byte at the lowest
@@ -392,6 +391,8 @@ class JsonWriter {
   char* limit_ = nullptr;
 };
 
-bool writeJson(const ResultMap& map, JsonText& text) { return JsonWriter(map, text).write(); }
+bool writeJson(const ResultMap& map, JsonText& text) {
+  return JsonWriter(map, text).write();
+}
 
 }  // namespace pimbridge::cli

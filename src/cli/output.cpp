@@ -46,7 +46,9 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-void endProcess(int status) { ::_exit(status); }
+void endProcess(int status) {
+  ::_exit(status);
+}
 
 void encodingFallback() {
   // Nothing can be done if standard error is gone too; the status still tells.

@@ -113,9 +113,13 @@ ResultMap::List ResultMap::setList(Map map, std::string_view key, NodeKind kind)
   return List{e};
 }
 
-ResultMap::List ResultMap::setTextList(Map map, std::string_view key) { return setList(map, key, NodeKind::textList); }
+ResultMap::List ResultMap::setTextList(Map map, std::string_view key) {
+  return setList(map, key, NodeKind::textList);
+}
 
-ResultMap::List ResultMap::setMapList(Map map, std::string_view key) { return setList(map, key, NodeKind::mapList); }
+ResultMap::List ResultMap::setMapList(Map map, std::string_view key) {
+  return setList(map, key, NodeKind::mapList);
+}
 
 void ResultMap::appendText(List list, std::string_view text) {
   const std::uint32_t element = newNode(NodeKind::text);
@@ -135,7 +139,9 @@ void ResultMap::reserve(std::size_t values, std::size_t textBytes) {
   if (bytes_.size() + textBytes < maxBytes) bytes_.reserve(bytes_.size() + textBytes);
 }
 
-ResultMap::Value ResultMap::valueAt(std::uint32_t node) const { return Value(this, node); }
+ResultMap::Value ResultMap::valueAt(std::uint32_t node) const {
+  return Value(this, node);
+}
 
 std::size_t ResultMap::childCount(std::uint32_t parent) const {
   std::size_t count = 0;

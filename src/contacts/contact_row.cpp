@@ -12,7 +12,6 @@ std::optional<std::vector<std::string>> textsAt(const cli::ResultMap& map, cli::
   return std::vector<std::string>(texts.begin(), texts.end());
 }
 
-
 }  // namespace
 
 std::string_view ContactRow::keyText(CodingKeys key) {

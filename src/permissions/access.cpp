@@ -34,13 +34,15 @@ void contactAnswer(bool granted, bool /*errorPresent*/) {
   answer(granted, currentContactsStatus());
 }
 
-bool atLeastMacOS14(const stores::OsVersion& v) { return v.major >= 14; }
+bool atLeastMacOS14(const stores::OsVersion& v) {
+  return v.major >= 14;
+}
 
 void awaitAnswer() {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(accessWait);
-  if (waitForAnswer(answerClaim, deadline, [] { return std::chrono::steady_clock::now(); },
-                    stores::waitOnMainThreadUntil)) {
+  if (waitForAnswer(
+          answerClaim, deadline, [] { return std::chrono::steady_clock::now(); }, stores::waitOnMainThreadUntil)) {
     return;
   }
   // The answer claimed the run first and is being written on its own thread,

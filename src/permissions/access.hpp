@@ -33,7 +33,7 @@ class AnswerClaim {
 // thread is printing and will end the process.
 using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
 using WaitUntil = std::function<void(std::chrono::steady_clock::time_point)>;
-bool waitForAnswer(AnswerClaim& claim, std::chrono::steady_clock::time_point deadline,
-                   const SteadyNow& now, const WaitUntil& wait);
+bool waitForAnswer(AnswerClaim& claim, std::chrono::steady_clock::time_point deadline, const SteadyNow& now,
+                   const WaitUntil& wait);
 
 }  // namespace pimbridge::permissions

@@ -36,9 +36,13 @@ std::string_view statusWord(stores::RawStatus status, std::string_view partialWo
 
 }  // namespace
 
-std::string_view reminderStatus(stores::RawStatus status) { return statusWord(status, "write_only"); }
+std::string_view reminderStatus(stores::RawStatus status) {
+  return statusWord(status, "write_only");
+}
 
-std::string_view contactsStatus(stores::RawStatus status) { return statusWord(status, "limited"); }
+std::string_view contactsStatus(stores::RawStatus status) {
+  return statusWord(status, "limited");
+}
 
 std::string_view currentReminderStatus() {
   return reminderStatus(stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder));

@@ -14,7 +14,10 @@ class ReminderRow {
 
  public:
   ReminderRow(std::string id, std::string title, std::string list, std::optional<std::string> due, bool completed)
-      : id_(std::move(id)), title_(std::move(title)), list_(std::move(list)), due_(std::move(due)),
+      : id_(std::move(id)),
+        title_(std::move(title)),
+        list_(std::move(list)),
+        due_(std::move(due)),
         completed_(completed) {}
 
   const std::string& id() const { return id_; }

@@ -42,8 +42,7 @@ class ContactPredicate {
 };
 
 struct ContactFetchRequest {
-  explicit ContactFetchRequest(std::vector<ContactKey> keysToFetch)
-      : keysToFetch(std::move(keysToFetch)) {}
+  explicit ContactFetchRequest(std::vector<ContactKey> keysToFetch) : keysToFetch(std::move(keysToFetch)) {}
 
   std::vector<ContactKey> keysToFetch;
   std::shared_ptr<const ContactPredicate> predicate;

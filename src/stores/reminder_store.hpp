@@ -66,8 +66,7 @@ class ReminderStore {
 
   virtual std::vector<ReminderCalendar> calendars(ReminderEntityType type) = 0;
   // The calendar must be one that calendars() gave on this store.
-  virtual std::unique_ptr<ReminderPredicate> predicateForReminders(
-      const ReminderCalendar& calendar) = 0;
+  virtual std::unique_ptr<ReminderPredicate> predicateForReminders(const ReminderCalendar& calendar) = 0;
   // Starts the fetch and returns at once; the completion runs later.
   virtual void fetchReminders(const ReminderPredicate& predicate, FetchCompletion completion) = 0;
 };

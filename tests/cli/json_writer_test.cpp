@@ -35,7 +35,9 @@ TEST_P(Texts, WrittenByTheRules) {
   EXPECT_EQ(textValue(GetParam().input), GetParam().output);
 }
 
-std::string wrap(const std::string& inner) { return "{\"t\":\"" + inner + "\"}"; }
+std::string wrap(const std::string& inner) {
+  return "{\"t\":\"" + inner + "\"}";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, Texts,
@@ -55,7 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
                     TextCase{"LongPlainRun", std::string(100, 'x') + "/" + std::string(13, 'y'),
                              wrap(std::string(100, 'x') + "\\/" + std::string(13, 'y'))},
                     TextCase{"EscapeAtEveryOffset", "1234567\"123456789/", wrap("1234567\\\"123456789\\/")},
-                    TextCase{"MixedWithinAWord", "ab\xC3\xA9" "cdefgh\n", wrap("ab\xC3\xA9" "cdefgh\\n")}),
+                    TextCase{"MixedWithinAWord",
+                             "ab\xC3\xA9"
+                             "cdefgh\n",
+                             wrap("ab\xC3\xA9"
+                                  "cdefgh\\n")}),
     [](const auto& info) { return info.param.name; });
 
 class InvalidUtf8 : public testing::TestWithParam<std::pair<const char*, std::string>> {};
@@ -80,25 +86,25 @@ TEST_P(InvalidUtf8, HasNoJsonText) {
   EXPECT_EQ(written(asKey), std::nullopt);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, InvalidUtf8,
-    testing::Values(std::pair{"StrayContinuation", std::string("\x80")},
-                    std::pair{"ContinuationRun", std::string("\xBF\xBF")},
-                    std::pair{"OverlongTwoByte", std::string("\xC0\xAF")},
-                    std::pair{"OverlongC1", std::string("\xC1\xBF")},
-                    std::pair{"OverlongThreeByte", std::string("\xE0\x80\xAF")},
-                    std::pair{"OverlongFourByte", std::string("\xF0\x8F\xBF\xBF")},
-                    std::pair{"SurrogateLow", std::string("\xED\xA0\x80")},
-                    std::pair{"SurrogateHigh", std::string("\xED\xBF\xBF")},
-                    std::pair{"AboveMaximum", std::string("\xF4\x90\x80\x80")},
-                    std::pair{"LeadF5", std::string("\xF5\x80\x80\x80")},
-                    std::pair{"LeadFF", std::string("\xFF")},
-                    std::pair{"TruncatedTwo", std::string("\xC3")},
-                    std::pair{"TruncatedThree", std::string("\xE6\x97")},
-                    std::pair{"TruncatedFour", std::string("\xF0\x9F\x98")},
-                    std::pair{"LeadThenAscii", std::string("\xC3" "A")},
-                    std::pair{"FourByteBadTail", std::string("\xF0\x9F\x98\x41")}),
-    [](const auto& info) { return info.param.first; });
+INSTANTIATE_TEST_SUITE_P(Kinds, InvalidUtf8,
+                         testing::Values(std::pair{"StrayContinuation", std::string("\x80")},
+                                         std::pair{"ContinuationRun", std::string("\xBF\xBF")},
+                                         std::pair{"OverlongTwoByte", std::string("\xC0\xAF")},
+                                         std::pair{"OverlongC1", std::string("\xC1\xBF")},
+                                         std::pair{"OverlongThreeByte", std::string("\xE0\x80\xAF")},
+                                         std::pair{"OverlongFourByte", std::string("\xF0\x8F\xBF\xBF")},
+                                         std::pair{"SurrogateLow", std::string("\xED\xA0\x80")},
+                                         std::pair{"SurrogateHigh", std::string("\xED\xBF\xBF")},
+                                         std::pair{"AboveMaximum", std::string("\xF4\x90\x80\x80")},
+                                         std::pair{"LeadF5", std::string("\xF5\x80\x80\x80")},
+                                         std::pair{"LeadFF", std::string("\xFF")},
+                                         std::pair{"TruncatedTwo", std::string("\xC3")},
+                                         std::pair{"TruncatedThree", std::string("\xE6\x97")},
+                                         std::pair{"TruncatedFour", std::string("\xF0\x9F\x98")},
+                                         std::pair{"LeadThenAscii", std::string("\xC3"
+                                                                                "A")},
+                                         std::pair{"FourByteBadTail", std::string("\xF0\x9F\x98\x41")}),
+                         [](const auto& info) { return info.param.first; });
 
 // Show the structure: compact, every kind, empty lists, nested lists of maps.
 TEST(Structure, EveryKindCompact) {
@@ -120,9 +126,8 @@ TEST(Structure, EveryKindCompact) {
   map.appendMap(outer);
   const auto text = written(map);
   ASSERT_TRUE(text);
-  EXPECT_EQ(*text,
-            R"({"text":"v","yes":true,"no":false,"none":null,"empty":[],"phones":["1","2"],"rows":[],)"
-            R"("nested":[{"inner":[{"deep":null},{}]},{}]})");
+  EXPECT_EQ(*text, R"({"text":"v","yes":true,"no":false,"none":null,"empty":[],"phones":["1","2"],"rows":[],)"
+                   R"("nested":[{"inner":[{"deep":null},{}]},{}]})");
 }
 
 TEST(Structure, EmptyMapAndErrorWord) {
@@ -170,17 +175,20 @@ TEST_P(Neighbours, TextEndsWhereItEnds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Boundaries, Neighbours,
-    testing::Values(
-        NeighbourCase{"TwoByteCutByItsEnd", "abc\xC3", "\xA9xyz", std::nullopt},
-        NeighbourCase{"ThreeByteCutAtWordEnd", "abcdefg\xE6\x97", "\xA5 more text", std::nullopt},
-        NeighbourCase{"FourByteCutAtStart", "\xF0\x9F\x98", "\x80 and a long enough tail", std::nullopt},
-        NeighbourCase{"MultibyteRunEndsAtItsEnd", "\xE6\x97\xA5\xE6\x9C\xAC", "\xE6\x97\xA5 next",
-                      R"({"a":")" "\xE6\x97\xA5\xE6\x9C\xAC" R"(","b":"ok"})"},
-        NeighbourCase{"PlainAfterPlain", "abc", "defghijk", R"({"a":"abc","b":"ok"})"},
-        NeighbourCase{"EscapesAfterPlain", "plain", "/\"\\\n\x01", R"({"a":"plain","b":"ok"})"},
-        NeighbourCase{"EndOnWordBoundary", "12345678", "9/abcdefgh", R"({"a":"12345678","b":"ok"})"},
-        NeighbourCase{"InvalidAfterValid", "caf\xC3\xA9", "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF",
-                      R"({"a":"caf)" "\xC3\xA9" R"(","b":"ok"})"}),
+    testing::Values(NeighbourCase{"TwoByteCutByItsEnd", "abc\xC3", "\xA9xyz", std::nullopt},
+                    NeighbourCase{"ThreeByteCutAtWordEnd", "abcdefg\xE6\x97", "\xA5 more text", std::nullopt},
+                    NeighbourCase{"FourByteCutAtStart", "\xF0\x9F\x98", "\x80 and a long enough tail", std::nullopt},
+                    NeighbourCase{"MultibyteRunEndsAtItsEnd", "\xE6\x97\xA5\xE6\x9C\xAC", "\xE6\x97\xA5 next",
+                                  R"({"a":")"
+                                  "\xE6\x97\xA5\xE6\x9C\xAC"
+                                  R"(","b":"ok"})"},
+                    NeighbourCase{"PlainAfterPlain", "abc", "defghijk", R"({"a":"abc","b":"ok"})"},
+                    NeighbourCase{"EscapesAfterPlain", "plain", "/\"\\\n\x01", R"({"a":"plain","b":"ok"})"},
+                    NeighbourCase{"EndOnWordBoundary", "12345678", "9/abcdefgh", R"({"a":"12345678","b":"ok"})"},
+                    NeighbourCase{"InvalidAfterValid", "caf\xC3\xA9", "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF",
+                                  R"({"a":"caf)"
+                                  "\xC3\xA9"
+                                  R"(","b":"ok"})"}),
     [](const auto& info) { return info.param.name; });
 
 // Show that keys of every length, and keys that need escapes, are written
@@ -204,7 +212,9 @@ TEST(Structure, KeysOfEveryLength) {
   const auto escaped = map.appendMap(rows);
   map.setNull(escaped, "n");
   map.setBoolean(escaped, "k/\"ey\xC3\xA9", true);
-  expected += R"(,{"n":null,"k\/\"ey)" "\xC3\xA9" R"(":true}]})";
+  expected += R"(,{"n":null,"k\/\"ey)"
+              "\xC3\xA9"
+              R"(":true}]})";
   EXPECT_EQ(written(map), expected);
 }
 

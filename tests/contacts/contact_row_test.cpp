@@ -12,14 +12,18 @@ TEST(DisplayName, Parts) {
   struct Row {
     std::string_view given, family, name;
   };
-  const Row rows[] = {{"Ada", "Lovelace", "Ada Lovelace"}, {"Ada", "", "Ada"}, {"", "Lovelace", "Lovelace"},
-                      {"", "", ""},  {" ", "Doe", "  Doe"},        {"Jo ", " Ann", "Jo   Ann"}};
+  const Row rows[] = {{"Ada", "Lovelace", "Ada Lovelace"},
+                      {"Ada", "", "Ada"},
+                      {"", "Lovelace", "Lovelace"},
+                      {"", "", ""},
+                      {" ", "Doe", "  Doe"},
+                      {"Jo ", " Ann", "Jo   Ann"}};
   for (const auto& row : rows) EXPECT_EQ(displayName(row.given, row.family), row.name);
 }
 
 TEST(ContactRowCoding, RoundTrips) {
-  for (const auto& row : {ContactRow("c/1", "Ada Lovelace", {"+1", "", "+1"}, {"a@example.org"}),
-                          ContactRow("", "", {}, {})}) {
+  for (const auto& row :
+       {ContactRow("c/1", "Ada Lovelace", {"+1", "", "+1"}, {"a@example.org"}), ContactRow("", "", {}, {})}) {
     ResultMap map;
     ASSERT_TRUE(row.encode(map, map.top()));
     EXPECT_EQ(ContactRow::decode(map, map.top()), row);
@@ -28,10 +32,8 @@ TEST(ContactRowCoding, RoundTrips) {
 
 TEST(ContactRowCoding, DecodeFailsOnMissingOrMistyped) {
   const std::function<void(ResultMap&)> faults[] = {
-      [](ResultMap& m) { m.setNull("id"); },
-      [](ResultMap& m) { m.setTextList("name"); },
-      [](ResultMap& m) { m.setText("phones", "+1"); },
-      [](ResultMap& m) { m.setNull("emails"); },
+      [](ResultMap& m) { m.setNull("id"); },           [](ResultMap& m) { m.setTextList("name"); },
+      [](ResultMap& m) { m.setText("phones", "+1"); }, [](ResultMap& m) { m.setNull("emails"); },
       [](ResultMap& m) { m.setMapList("emails"); },
   };
   for (const auto& fault : faults) {

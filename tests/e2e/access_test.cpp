@@ -39,30 +39,62 @@ TEST_P(Answers, OneLineWithTheFreshWord) {
   EXPECT_LT(run.seconds, startSeconds() + 4.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Requests, Answers,
-    testing::Values(
-        AnswerCase{"RemindersGranted", "request-reminders", "reminders", {{"granted", true}, {"status_after", 3}}, 0,
-                   {{"ok", true}, {"authorization", "authorized"}}},
-        AnswerCase{"RemindersRefused", "request-reminders", "reminders", {{"granted", false}}, 2,
-                   {{"ok", false}, {"authorization", "denied"}}},
-        AnswerCase{"RemindersGrantedWithError", "request-reminders", "reminders",
-                   {{"granted", true}, {"error", true}, {"status_after", 3}}, 0,
-                   {{"ok", true}, {"authorization", "authorized"}}},
-        AnswerCase{"RemindersGrantedWriteOnly", "request-reminders", "reminders",
-                   {{"granted", true}, {"status_after", 4}}, 0, {{"ok", true}, {"authorization", "write_only"}}},
-        AnswerCase{"RemindersRefusedButAuthorized", "request-reminders", "reminders",
-                   {{"granted", false}, {"status_after", 3}}, 2, {{"ok", false}, {"authorization", "authorized"}}},
-        AnswerCase{"ContactsGranted", "request-contacts", "contacts", {{"granted", true}, {"status_after", 3}}, 0,
-                   {{"ok", true}, {"authorization", "authorized"}}},
-        AnswerCase{"ContactsRefusedWithError", "request-contacts", "contacts",
-                   {{"granted", false}, {"error", true}, {"status_after", 2}}, 2,
-                   {{"ok", false}, {"authorization", "denied"}}},
-        AnswerCase{"ContactsGrantedLimited", "request-contacts", "contacts",
-                   {{"granted", true}, {"status_after", 4}}, 0, {{"ok", true}, {"authorization", "limited"}}},
-        AnswerCase{"ContactsGrantedUnknown", "request-contacts", "contacts",
-                   {{"granted", true}, {"status_after", -7}}, 0, {{"ok", true}, {"authorization", "unknown"}}}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Requests, Answers,
+                         testing::Values(AnswerCase{"RemindersGranted",
+                                                    "request-reminders",
+                                                    "reminders",
+                                                    {{"granted", true}, {"status_after", 3}},
+                                                    0,
+                                                    {{"ok", true}, {"authorization", "authorized"}}},
+                                         AnswerCase{"RemindersRefused",
+                                                    "request-reminders",
+                                                    "reminders",
+                                                    {{"granted", false}},
+                                                    2,
+                                                    {{"ok", false}, {"authorization", "denied"}}},
+                                         AnswerCase{"RemindersGrantedWithError",
+                                                    "request-reminders",
+                                                    "reminders",
+                                                    {{"granted", true}, {"error", true}, {"status_after", 3}},
+                                                    0,
+                                                    {{"ok", true}, {"authorization", "authorized"}}},
+                                         AnswerCase{"RemindersGrantedWriteOnly",
+                                                    "request-reminders",
+                                                    "reminders",
+                                                    {{"granted", true}, {"status_after", 4}},
+                                                    0,
+                                                    {{"ok", true}, {"authorization", "write_only"}}},
+                                         AnswerCase{"RemindersRefusedButAuthorized",
+                                                    "request-reminders",
+                                                    "reminders",
+                                                    {{"granted", false}, {"status_after", 3}},
+                                                    2,
+                                                    {{"ok", false}, {"authorization", "authorized"}}},
+                                         AnswerCase{"ContactsGranted",
+                                                    "request-contacts",
+                                                    "contacts",
+                                                    {{"granted", true}, {"status_after", 3}},
+                                                    0,
+                                                    {{"ok", true}, {"authorization", "authorized"}}},
+                                         AnswerCase{"ContactsRefusedWithError",
+                                                    "request-contacts",
+                                                    "contacts",
+                                                    {{"granted", false}, {"error", true}, {"status_after", 2}},
+                                                    2,
+                                                    {{"ok", false}, {"authorization", "denied"}}},
+                                         AnswerCase{"ContactsGrantedLimited",
+                                                    "request-contacts",
+                                                    "contacts",
+                                                    {{"granted", true}, {"status_after", 4}},
+                                                    0,
+                                                    {{"ok", true}, {"authorization", "limited"}}},
+                                         AnswerCase{"ContactsGrantedUnknown",
+                                                    "request-contacts",
+                                                    "contacts",
+                                                    {{"granted", true}, {"status_after", -7}},
+                                                    0,
+                                                    {{"ok", true}, {"authorization", "unknown"}}}),
+                         CaseName());
 
 struct VersionCase {
   std::string name;
@@ -97,7 +129,7 @@ TEST(Access, ContactsRequestTrace) {
 // Show that an answer after a few seconds is waited for.
 TEST(Access, AnswerAfterSomeSeconds) {
   const ToolRun run = runTool(answering("contacts", {{"granted", true}, {"after_ms", 2500}, {"status_after", 3}}),
-                          {"request-contacts"});
+                              {"request-contacts"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.answer(), (json{{"ok", true}, {"authorization", "authorized"}}));
   EXPECT_GE(run.seconds, 2.5);

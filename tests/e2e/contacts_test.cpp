@@ -14,8 +14,7 @@ std::string withContacts(json store) {
   return json{{"contacts", store}}.dump();
 }
 
-json contact(const std::string& id, json given, json family, json phones = json::array(),
-             json emails = json::array()) {
+json contact(const std::string& id, json given, json family, json phones = json::array(), json emails = json::array()) {
   json c = {{"id", id}, {"phones", phones}, {"emails", emails}};
   if (!given.is_discarded()) c["given"] = given;
   if (!family.is_discarded()) c["family"] = family;
@@ -39,15 +38,17 @@ TEST_P(Names, JoinedByOneSpace) {
   const auto& p = GetParam();
   const ToolRun run = runTool(withContacts({{"contacts", {contact("c", p.given, p.family)}}}), {"contacts"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.answer(), (json{{"contacts", {{{"id", "c"}, {"name", p.expected}, {"phones", json::array()},
-                                              {"emails", json::array()}}}}}));
+  EXPECT_EQ(run.answer(),
+            (json{{"contacts",
+                   {{{"id", "c"}, {"name", p.expected}, {"phones", json::array()}, {"emails", json::array()}}}}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Parts, Names,
     testing::Values(NameCase{"Both", "Ada", "Lovelace", "Ada Lovelace"}, NameCase{"GivenOnly", "Ada", "", "Ada"},
                     NameCase{"FamilyOnly", "", "Lovelace", "Lovelace"}, NameCase{"Neither", "", "", ""},
-                    NameCase{"OneSpaceGiven", " ", "Doe", "  Doe"}, NameCase{"BlanksKept", " Ann ", "Lee ", " Ann  Lee "},
+                    NameCase{"OneSpaceGiven", " ", "Doe", "  Doe"},
+                    NameCase{"BlanksKept", " Ann ", "Lee ", " Ann  Lee "},
                     NameCase{"AbsentGiven", absent, "Lee", "Lee"}, NameCase{"NullGiven", nullptr, "Lee", "Lee"},
                     NameCase{"AbsentFamily", "Ann", absent, "Ann"}, NameCase{"BothAbsent", absent, absent, ""}),
     CaseName());
@@ -57,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Contacts, PhonesAndEmailsAsGiven) {
   const json phones = {"+1 555 0100", "", "+1 555 0100", "(555) 0101"};
   const json emails = {"b@example.com", "a@example.com", "b@example.com"};
-  const ToolRun run = runTool(withContacts({{"contacts", {contact("c/1", "A", "B", phones, emails)}}}), {"contacts", "x"});
+  const ToolRun run =
+      runTool(withContacts({{"contacts", {contact("c/1", "A", "B", phones, emails)}}}), {"contacts", "x"});
   EXPECT_EQ(run.status, 0);
   const auto row = run.answer()["contacts"][0];
   EXPECT_EQ(row["phones"], phones);
@@ -115,14 +117,22 @@ TEST(Contacts, DefaultContainerOnly) {
       {{"id", "theirs"}, {"container", "other"}},
       {{"id", "empty"}, {"container", ""}},
   };
-  expectCase({"", withContacts({{"contacts", contacts}}), {"contacts"}, 0,
-              R"({"contacts": [{"id": "mine", "name": "A", "phones": [], "emails": []}]})", "",
+  expectCase({"",
+              withContacts({{"contacts", contacts}}),
+              {"contacts"},
+              0,
+              R"({"contacts": [{"id": "mine", "name": "A", "phones": [], "emails": []}]})",
+              "",
               {"contacts.init", "contacts.status", "contacts.default-container", "contacts.predicate default",
                "contacts.enumerate"}});
   json store = {{"default_container", nullptr}, {"contacts", contacts}};
   store["contacts"][0]["container"] = "default";
-  expectCase({"", withContacts(store), {"contacts"}, 0,
-              R"({"contacts": [{"id": "empty", "name": "", "phones": [], "emails": []}]})", "",
+  expectCase({"",
+              withContacts(store),
+              {"contacts"},
+              0,
+              R"({"contacts": [{"id": "empty", "name": "", "phones": [], "emails": []}]})",
+              "",
               {"contacts.init", "contacts.status", "contacts.default-container", "contacts.predicate ",
                "contacts.enumerate"}});
   expectCase({"", withContacts(json::object()), {"contacts"}, 0, R"({"contacts": []})"});
@@ -130,8 +140,13 @@ TEST(Contacts, DefaultContainerOnly) {
 
 // Show that limited access is refused like any state but full access.
 TEST(Contacts, LimitedIsRefused) {
-  expectCase({"", json{{"contacts", {{"status", 4}, {"generate", 3}}}}.dump(), {"contacts"}, 2,
-              R"({"error": "permission_required"})", "", {"contacts.init", "contacts.status"}});
+  expectCase({"",
+              json{{"contacts", {{"status", 4}, {"generate", 3}}}}.dump(),
+              {"contacts"},
+              2,
+              R"({"error": "permission_required"})",
+              "",
+              {"contacts.init", "contacts.status"}});
 }
 
 // Show that a phone number that is not valid UTF-8 sends the run to the

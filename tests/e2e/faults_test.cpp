@@ -21,9 +21,10 @@ namespace {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-const std::string everything = json{{"reminders", {{"status", 3}, {"lists", {{{"id", "A"}, {"title", "A"}, {"generate", 3}}}}}},
-                                    {"contacts", {{"status", 3}, {"generate", 3}}}}
-                                   .dump();
+const std::string everything =
+    json{{"reminders", {{"status", 3}, {"lists", {{{"id", "A"}, {"title", "A"}, {"generate", 3}}}}}},
+         {"contacts", {{"status", 3}, {"generate", 3}}}}
+        .dump();
 
 // Show that an answer written into a pipe whose reader has gone ends the run
 // by the default SIGPIPE, as for any command-line program: the host sees a
@@ -45,9 +46,13 @@ TEST(Faults, ReaderGoneEndsBySigpipe) {
 TEST(Faults, HugeArguments) {
   // Linux refuses to start a program with one argument of 128 KiB or more.
   const std::string longest(128 * 1024 - 1, 'x');
-  const std::string world = json{{"reminders", {{"status", 3}, {"lists", {{{"id", longest}, {"title", "Long"}, {"generate", 2}},
-                                                                           {{"id", "B"}, {"title", "B"}, {"generate", 1}}}}}}}
-                                .dump();
+  const std::string world =
+      json{
+          {"reminders",
+           {{"status", 3},
+            {"lists",
+             {{{"id", longest}, {"title", "Long"}, {"generate", 2}}, {{"id", "B"}, {"title", "B"}, {"generate", 1}}}}}}}
+          .dump();
   ToolRun run = runTool(world, {"reminders", longest});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.answer()["reminders"].size(), 2u);
@@ -64,7 +69,8 @@ TEST(Faults, HugeArguments) {
 TEST(Faults, HugeContacts) {
   json contacts = json::array();
   const std::string half(32 * 1024, 'n');
-  for (int i = 0; i < 2000; ++i) contacts.push_back({{"id", "c" + std::to_string(i)}, {"given", half}, {"family", half}});
+  for (int i = 0; i < 2000; ++i)
+    contacts.push_back({{"id", "c" + std::to_string(i)}, {"given", half}, {"family", half}});
   const ToolRun run = runTool(json{{"contacts", {{"status", 3}, {"contacts", contacts}}}}.dump(), {"contacts"});
   EXPECT_EQ(run.status, 0);
   const auto answer = run.answer();
@@ -100,7 +106,8 @@ class AnswerAroundDeadline : public testing::TestWithParam<int> {};
 // Show that an access answer landing near the 60-second deadline gives
 // either the whole answer with its own status or nothing with status 0.
 TEST_P(AnswerAroundDeadline, OneAnswerOrNone) {
-  const json world = {{"contacts", {{"status", 0}, {"request", {{"granted", false}, {"after_ms", GetParam()}, {"status_after", 2}}}}}};
+  const json world = {
+      {"contacts", {{"status", 0}, {"request", {{"granted", false}, {"after_ms", GetParam()}, {"status_after", 2}}}}}};
   const ToolRun run = runTool(world.dump(), {"request-contacts"});
   EXPECT_EQ(run.err, "");
   if (run.out.empty()) {
@@ -191,14 +198,19 @@ TEST(Faults, FewResourcesWhileWaiting) {
 TEST(Faults, CleanUnderMemcheck) {
   if (std::system("valgrind --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "valgrind is not installed";
   if (std::getenv("PIMBRIDGE_SANITIZED") != nullptr) GTEST_SKIP() << "memcheck cannot run a sanitized build";
-  const std::string world = json{{"reminders", {{"status", 3}, {"lists", {{{"id", "A"}, {"title", "A"}, {"generate", 50}}}}}},
-                                 {"contacts", {{"status", 3}, {"generate", 20}, {"request", {{"granted", true}}}}}}
-                                .dump();
+  const std::string world =
+      json{{"reminders", {{"status", 3}, {"lists", {{{"id", "A"}, {"title", "A"}, {"generate", 50}}}}}},
+           {"contacts", {{"status", 3}, {"generate", 20}, {"request", {{"granted", true}}}}}}
+          .dump();
   for (const char* command : {"authorization", "reminders", "contacts", "request-contacts", "nonsense"}) {
     Invocation inv;
     inv.world = world;
     inv.args = {command};
-    inv.wrapper = {"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
+    inv.wrapper = {"valgrind",
+                   "--quiet",
+                   "--error-exitcode=99",
+                   "--leak-check=full",
+                   "--errors-for-leak-kinds=definite,indirect",
                    "--show-leak-kinds=definite,indirect"};
     const ToolRun run = runTool(inv);
     EXPECT_NE(run.status, 99) << command << "\n" << run.err;
@@ -212,7 +224,10 @@ TEST(Faults, WritesNoFiles) {
   const fs::path root = fs::temp_directory_path() / ("pimbridge-nofiles-" + std::to_string(::getpid()));
   fs::create_directories(root / "work");
   fs::create_directories(root / "home");
-  const std::string world = json{{"reminders", {{"status", 3}, {"request", {{"granted", true}}}, {"lists", {{{"id", "A"}, {"title", "A"}, {"generate", 2}}}}}},
+  const std::string world = json{{"reminders",
+                                  {{"status", 3},
+                                   {"request", {{"granted", true}}},
+                                   {"lists", {{{"id", "A"}, {"title", "A"}, {"generate", 2}}}}}},
                                  {"contacts", {{"status", 3}, {"generate", 2}, {"request", {{"granted", true}}}}}}
                                 .dump();
   for (const char* command : {"authorization", "reminder-lists", "reminders", "contacts", "request-reminders",

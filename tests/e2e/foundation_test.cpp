@@ -21,7 +21,9 @@ class CommandLine : public testing::TestWithParam<Case> {};
 // Show that the command word is matched whole, exactly and case-sensitively,
 // that anything else gets "unknown_command" with status 2 and no store is
 // touched, and that further arguments are ignored.
-TEST_P(CommandLine, AnswersAsTheHostExpects) { expectCase(GetParam()); }
+TEST_P(CommandLine, AnswersAsTheHostExpects) {
+  expectCase(GetParam());
+}
 
 const std::string unknown = R"({"error": "unknown_command"})";
 const std::string bothAuthorized = R"({"reminders": "authorized", "contacts": "authorized"})";
@@ -32,15 +34,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"NoArguments", authorized, {}, 0, bothAuthorized, "", {"reminders.status", "contacts.status"}},
         Case{"AuthorizationWord", authorized, {"authorization"}, 0, bothAuthorized},
         Case{"AuthorizationWithMore", authorized, {"authorization", "x", "--y"}, 0, bothAuthorized},
-        Case{"EmptyWord", authorized, {""}, 2, unknown},
-        Case{"Capitalised", authorized, {"Authorization"}, 2, unknown},
+        Case{"EmptyWord", authorized, {""}, 2, unknown}, Case{"Capitalised", authorized, {"Authorization"}, 2, unknown},
         Case{"UpperCase", authorized, {"CONTACTS"}, 2, unknown},
         Case{"LeadingBlank", authorized, {" reminders"}, 2, unknown},
         Case{"TrailingBlank", authorized, {"reminders "}, 2, unknown},
-        Case{"CutShort", authorized, {"reminder"}, 2, unknown},
-        Case{"Longer", authorized, {"remindersx"}, 2, unknown},
-        Case{"OptionShaped", authorized, {"--help"}, 2, unknown},
-        Case{"ShortOption", authorized, {"-h"}, 2, unknown},
+        Case{"CutShort", authorized, {"reminder"}, 2, unknown}, Case{"Longer", authorized, {"remindersx"}, 2, unknown},
+        Case{"OptionShaped", authorized, {"--help"}, 2, unknown}, Case{"ShortOption", authorized, {"-h"}, 2, unknown},
         Case{"UnknownWithValidAfter", authorized, {"help", "authorization"}, 2, unknown, "", {}}),
     CaseName());
 
@@ -95,8 +94,7 @@ constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
 
 INSTANTIATE_TEST_SUITE_P(RawStates, StatusWords,
                          testing::Values(StatusCase{0, "not_determined", "not_determined"},
-                                         StatusCase{1, "restricted", "restricted"},
-                                         StatusCase{2, "denied", "denied"},
+                                         StatusCase{1, "restricted", "restricted"}, StatusCase{2, "denied", "denied"},
                                          StatusCase{3, "authorized", "authorized"},
                                          StatusCase{4, "write_only", "limited"}, StatusCase{5, "unknown", "unknown"},
                                          StatusCase{-1, "unknown", "unknown"},
@@ -123,8 +121,9 @@ TEST(Output, WritingRulesOnTheWire) {
       {"id": "a/b", "title": "q\"b\\n\n\u0001 é 日本 😀"}]}})";
   const ToolRun run = runTool(world, {"reminder-lists"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "{\"lists\":[{\"id\":\"a\\/b\",\"title\":\"q\\\"b\\\\n\\n\\u0001 \xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC "
-                     "\xF0\x9F\x98\x80\"}]}\n");
+  EXPECT_EQ(run.out,
+            "{\"lists\":[{\"id\":\"a\\/b\",\"title\":\"q\\\"b\\\\n\\n\\u0001 \xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC "
+            "\xF0\x9F\x98\x80\"}]}\n");
 }
 
 // Show that an answer the host cannot receive in full is not reported as a
@@ -169,22 +168,25 @@ TEST_P(BrokenWorlds, StopBeforeAnyCommand) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, BrokenWorlds,
-    testing::Values(BrokenWorld{"NotJson", "{"}, BrokenWorld{"NotAnObject", "[]"},
-                    BrokenWorld{"UnknownTopKey", R"({"reminder": {}})"},
-                    BrokenWorld{"UnknownStoreKey", R"({"contacts": {"stauts": 3}})"},
-                    BrokenWorld{"StatusNotInteger", R"({"reminders": {"status": "3"}})"},
-                    BrokenWorld{"StatusFraction", R"({"reminders": {"status": 3.5}})"},
-                    BrokenWorld{"StatusTooLarge", R"({"reminders": {"status": 9223372036854775808}})"},
-                    BrokenWorld{"OddHex", R"({"reminders": {"lists": [{"id": {"hex": "abc"}, "title": "t"}]}})"},
-                    BrokenWorld{"BadHexDigit", R"({"reminders": {"lists": [{"id": {"hex": "zz"}, "title": "t"}]}})"},
-                    BrokenWorld{"ListWithoutTitle", R"({"reminders": {"lists": [{"id": "a"}]}})"},
-                    BrokenWorld{"UnknownFetchMode", R"({"reminders": {"lists": [{"id": "a", "title": "t", "fetch": "late"}]}})"},
-                    BrokenWorld{"NegativeAfter", R"({"reminders": {"lists": [{"id": "a", "title": "t", "after_ms": -1}]}})"},
-                    BrokenWorld{"UnknownDueKey", R"({"reminders": {"lists": [{"id": "a", "title": "t", "reminders": [{"id": "r", "title": "t", "due": {"yaer": 2024}}]}]}})"},
-                    BrokenWorld{"RequestWithoutGranted", R"({"contacts": {"request": {"after_ms": 5}}})"},
-                    BrokenWorld{"BadOsVersion", R"({"os_version": "14.0"})"},
-                    BrokenWorld{"ContactWithoutId", R"({"contacts": {"contacts": [{"given": "A"}]}})"},
-                    BrokenWorld{"PhonesNotTexts", R"({"contacts": {"contacts": [{"id": "a", "phones": [5]}]}})"}),
+    testing::Values(
+        BrokenWorld{"NotJson", "{"}, BrokenWorld{"NotAnObject", "[]"},
+        BrokenWorld{"UnknownTopKey", R"({"reminder": {}})"},
+        BrokenWorld{"UnknownStoreKey", R"({"contacts": {"stauts": 3}})"},
+        BrokenWorld{"StatusNotInteger", R"({"reminders": {"status": "3"}})"},
+        BrokenWorld{"StatusFraction", R"({"reminders": {"status": 3.5}})"},
+        BrokenWorld{"StatusTooLarge", R"({"reminders": {"status": 9223372036854775808}})"},
+        BrokenWorld{"OddHex", R"({"reminders": {"lists": [{"id": {"hex": "abc"}, "title": "t"}]}})"},
+        BrokenWorld{"BadHexDigit", R"({"reminders": {"lists": [{"id": {"hex": "zz"}, "title": "t"}]}})"},
+        BrokenWorld{"ListWithoutTitle", R"({"reminders": {"lists": [{"id": "a"}]}})"},
+        BrokenWorld{"UnknownFetchMode", R"({"reminders": {"lists": [{"id": "a", "title": "t", "fetch": "late"}]}})"},
+        BrokenWorld{"NegativeAfter", R"({"reminders": {"lists": [{"id": "a", "title": "t", "after_ms": -1}]}})"},
+        BrokenWorld{
+            "UnknownDueKey",
+            R"({"reminders": {"lists": [{"id": "a", "title": "t", "reminders": [{"id": "r", "title": "t", "due": {"yaer": 2024}}]}]}})"},
+        BrokenWorld{"RequestWithoutGranted", R"({"contacts": {"request": {"after_ms": 5}}})"},
+        BrokenWorld{"BadOsVersion", R"({"os_version": "14.0"})"},
+        BrokenWorld{"ContactWithoutId", R"({"contacts": {"contacts": [{"given": "A"}]}})"},
+        BrokenWorld{"PhonesNotTexts", R"({"contacts": {"contacts": [{"id": "a", "phones": [5]}]}})"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(BrokenWorlds, UnreadableFileStops) {

@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -145,7 +145,8 @@ double startSeconds() {
   // The slower of two, so that one lucky start does not tighten every bound.
   double slowest = 0;
   for (int i = 0; i < 2; ++i) {
-    slowest = std::max(slowest, runTool(R"({"reminders":{"status":3},"contacts":{"status":3}})", {"authorization"}).seconds);
+    slowest =
+        std::max(slowest, runTool(R"({"reminders":{"status":3},"contacts":{"status":3}})", {"authorization"}).seconds);
   }
   return slowest;
 }

@@ -13,8 +13,8 @@ namespace pimbridge::e2e {
 struct ToolRun {
   std::string out;
   std::string err;
-  int status = -1;        // exit status, or minus the signal that ended the run
-  double seconds = 0;     // wall time of the whole run
+  int status = -1;     // exit status, or minus the signal that ended the run
+  double seconds = 0;  // wall time of the whole run
   std::vector<std::string> trace;
 
   // The answer on standard output, which must be exactly one JSON object and
@@ -23,10 +23,10 @@ struct ToolRun {
 };
 
 struct Invocation {
-  std::string world;                 // JSON text of the world file; empty: the demo world
-  std::vector<std::string> args;     // after the program path
-  std::string stdoutPath;            // when set, standard output goes to this file instead of a pipe
-  bool closeStdout = false;          // start the tool with standard output closed
+  std::string world;                     // JSON text of the world file; empty: the demo world
+  std::vector<std::string> args;         // after the program path
+  std::string stdoutPath;                // when set, standard output goes to this file instead of a pipe
+  bool closeStdout = false;              // start the tool with standard output closed
   std::vector<std::string> environment;  // the whole environment, when set; PIMBRIDGE_* are added
   bool replaceEnvironment = false;
   std::string workingDirectory;      // when set, the tool runs there

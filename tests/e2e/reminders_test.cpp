@@ -28,7 +28,9 @@ json list(const std::string& id, const std::string& title, std::vector<json> rem
   return {{"id", id}, {"title", title}, {"reminders", json(std::move(reminders))}};
 }
 
-json generated(const std::string& id, int count) { return {{"id", id}, {"title", id}, {"generate", count}}; }
+json generated(const std::string& id, int count) {
+  return {{"id", id}, {"title", id}, {"generate", count}};
+}
 
 json row(const std::string& id, const std::string& title, const std::string& listTitle, json due = nullptr,
          bool completed = false) {
@@ -59,9 +61,13 @@ std::vector<std::string> fetches(const ToolRun& run) {
 // title twice included, and ignores further arguments.
 TEST(ReminderLists, StoreOrderNothingMerged) {
   const std::string world = withLists(json::array({list("x", "Same"), list("y", "Same"), list("", "")}));
-  expectCase({"", world, {"reminder-lists", "ignored"}, 0,
+  expectCase({"",
+              world,
+              {"reminder-lists", "ignored"},
+              0,
               R"({"lists": [{"id": "x", "title": "Same"}, {"id": "y", "title": "Same"}, {"id": "", "title": ""}]})",
-              "", {"reminders.init", "reminders.status", "reminders.calendars"}});
+              "",
+              {"reminders.init", "reminders.status", "reminders.calendars"}});
   expectCase({"", withLists(json::array()), {"reminder-lists"}, 0, R"({"lists": []})"});
 }
 
@@ -88,16 +94,15 @@ TEST_P(Filter, ChoosesListsInStoreOrder) {
   EXPECT_EQ(fetches(run), GetParam().fetched);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, Filter,
-    testing::Values(FilterCase{"All", {}, {"a1", "a2", "b1", "c1"}, {"A", "B", "C/x"}},
-                    FilterCase{"One", {"B"}, {"b1"}, {"B"}},
-                    FilterCase{"SameTwice", {"B", "B"}, {"b1"}, {"B"}},
-                    FilterCase{"ReverseOrder", {"C/x", "A"}, {"a1", "a2", "c1"}, {"A", "C/x"}},
-                    FilterCase{"UnknownAmongKnown", {"nope", "A"}, {"a1", "a2"}, {"A"}},
-                    FilterCase{"OnlyUnknown", {"nope", "a"}, {}, {}},
-                    FilterCase{"EmptyTextIsAnIdentifier", {""}, {}, {}}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Lists, Filter,
+                         testing::Values(FilterCase{"All", {}, {"a1", "a2", "b1", "c1"}, {"A", "B", "C/x"}},
+                                         FilterCase{"One", {"B"}, {"b1"}, {"B"}},
+                                         FilterCase{"SameTwice", {"B", "B"}, {"b1"}, {"B"}},
+                                         FilterCase{"ReverseOrder", {"C/x", "A"}, {"a1", "a2", "c1"}, {"A", "C/x"}},
+                                         FilterCase{"UnknownAmongKnown", {"nope", "A"}, {"a1", "a2"}, {"A"}},
+                                         FilterCase{"OnlyUnknown", {"nope", "a"}, {}, {}},
+                                         FilterCase{"EmptyTextIsAnIdentifier", {""}, {}, {}}),
+                         CaseName());
 
 // Show the rows in full: the list's title under "list", due dates in UTC,
 // null for none, and completed flags as booleans.
@@ -107,20 +112,23 @@ TEST(Reminders, RowsInFull) {
            {{{"id", "x-apple-reminder://1"},
              {"title", ""},
              {"completed", true},
-             {"due", {{"year", 2024}, {"month", 3}, {"day", 5}, {"hour", 16}, {"minute", 30}, {"utc_offset_minutes", 120}}}},
+             {"due",
+              {{"year", 2024}, {"month", 3}, {"day", 5}, {"hour", 16}, {"minute", 30}, {"utc_offset_minutes", 120}}}},
             {{"id", "r2"}, {"title", "all day"}, {"due", {{"year", 2024}, {"month", 2}, {"day", 29}}}},
-            {{"id", "r3"}, {"title", "west"}, {"due", {{"year", 2023}, {"month", 12}, {"day", 31}, {"hour", 20}, {"utc_offset_minutes", -300}}}},
+            {{"id", "r3"},
+             {"title", "west"},
+             {"due", {{"year", 2023}, {"month", 12}, {"day", 31}, {"hour", 20}, {"utc_offset_minutes", -300}}}},
             {{"id", "r4"}, {"title", "null due"}, {"due", nullptr}}}),
       list("", "Empty id", {reminder("r5", "from the list with the empty id")}),
   });
   const ToolRun run = runTool(withLists(lists), {"reminders"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.answer(), (json{{"reminders",
-                                 {row("x-apple-reminder://1", "", "List/One", "2024-03-05T14:30:00Z", true),
-                                  row("r2", "all day", "List/One", "2024-02-29T00:00:00Z"),
-                                  row("r3", "west", "List/One", "2024-01-01T01:00:00Z"),
-                                  row("r4", "null due", "List/One"),
-                                  row("r5", "from the list with the empty id", "Empty id")}}}));
+  EXPECT_EQ(run.answer(),
+            (json{{"reminders",
+                   {row("x-apple-reminder://1", "", "List/One", "2024-03-05T14:30:00Z", true),
+                    row("r2", "all day", "List/One", "2024-02-29T00:00:00Z"),
+                    row("r3", "west", "List/One", "2024-01-01T01:00:00Z"), row("r4", "null due", "List/One"),
+                    row("r5", "from the list with the empty id", "Empty id")}}}));
   EXPECT_NE(run.out.find(R"("x-apple-reminder:\/\/1")"), std::string::npos);
   // The empty identifier selects the list that has it.
   EXPECT_EQ(ids(runTool(withLists(lists), {"reminders", ""}).answer()), std::vector<std::string>{"r5"});
@@ -146,16 +154,17 @@ TEST_P(Unconvertible, DueIsNull) {
   EXPECT_TRUE(run.answer()["reminders"][0]["due"].is_null()) << GetParam();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Components, Unconvertible,
-    testing::Values(json::object(), json{{"year", 2024}, {"month", 3}}, json{{"month", 3}, {"day", 5}},
-                    json{{"year", 2024}, {"month", 13}, {"day", 1}}, json{{"year", 2024}, {"month", 4}, {"day", 31}},
-                    json{{"year", 2023}, {"month", 2}, {"day", 29}},
-                    json{{"year", 2024}, {"month", 1}, {"day", 1}, {"hour", 24}},
-                    json{{"year", 2024}, {"month", 1}, {"day", 1}, {"minute", 60}},
-                    json{{"year", 2024}, {"month", 1}, {"day", 1}, {"second", -1}},
-                    json{{"year", 2024}, {"month", 1}, {"day", 1}, {"utc_offset_minutes", 1081}},
-                    json{{"year", 12000}, {"month", 1}, {"day", 1}}));
+INSTANTIATE_TEST_SUITE_P(Components, Unconvertible,
+                         testing::Values(json::object(), json{{"year", 2024}, {"month", 3}},
+                                         json{{"month", 3}, {"day", 5}},
+                                         json{{"year", 2024}, {"month", 13}, {"day", 1}},
+                                         json{{"year", 2024}, {"month", 4}, {"day", 31}},
+                                         json{{"year", 2023}, {"month", 2}, {"day", 29}},
+                                         json{{"year", 2024}, {"month", 1}, {"day", 1}, {"hour", 24}},
+                                         json{{"year", 2024}, {"month", 1}, {"day", 1}, {"minute", 60}},
+                                         json{{"year", 2024}, {"month", 1}, {"day", 1}, {"second", -1}},
+                                         json{{"year", 2024}, {"month", 1}, {"day", 1}, {"utc_offset_minutes", 1081}},
+                                         json{{"year", 12000}, {"month", 1}, {"day", 1}}));
 
 struct ThresholdCase {
   std::string name;
@@ -180,9 +189,8 @@ TEST_P(Threshold, StopsFetchingAtOneThousand) {
   EXPECT_EQ(fetches(run), GetParam().fetched);
   // Rows come in delivery order, list after list.
   EXPECT_EQ(answer["reminders"][0]["id"], "A-1");
-  EXPECT_EQ(answer["reminders"].back()["id"],
-            std::string(names[GetParam().fetched.size() - 1]) + "-" +
-                std::to_string(GetParam().sizes[GetParam().fetched.size() - 1]));
+  EXPECT_EQ(answer["reminders"].back()["id"], std::string(names[GetParam().fetched.size() - 1]) + "-" +
+                                                  std::to_string(GetParam().sizes[GetParam().fetched.size() - 1]));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Threshold,
@@ -264,7 +272,12 @@ TEST(SlowFetches, CompletionAfterTheWaitIsDropped) {
 // Show that without full access the identifiers are not even looked at.
 TEST(Reminders, WriteOnlyIsRefusedBeforeAnything) {
   const std::string world = json{{"reminders", {{"status", 4}, {"lists", threeLists}}}}.dump();
-  expectCase({"", world, {"reminders", "A", "B"}, 2, R"({"error": "permission_required"})", "",
+  expectCase({"",
+              world,
+              {"reminders", "A", "B"},
+              2,
+              R"({"error": "permission_required"})",
+              "",
               {"reminders.init", "reminders.status"}});
 }
 

@@ -37,7 +37,8 @@ TEST(AccessWait, AnswerThatClaimedFirstWins) {
   AnswerClaim claim;
   ASSERT_TRUE(claim.claim());  // the answer came during the wait
   Clock::time_point now{};
-  EXPECT_FALSE(waitForAnswer(claim, now + 1s, [&] { return now; }, [&](Clock::time_point d) { now = d; }));
+  EXPECT_FALSE(waitForAnswer(
+      claim, now + 1s, [&] { return now; }, [&](Clock::time_point d) { now = d; }));
   EXPECT_FALSE(claim.claim());
 }
 

@@ -187,7 +187,11 @@ class SimContactStore final : public ContactStore {
     const std::string defaultContainer = store.defaultContainer.value_or(std::string());
     for (std::uint64_t k = 1; k <= store.generate; ++k) {
       const std::string n = std::to_string(k);
-      if (!offer(simulated::SimContact{"contact-" + n, defaultContainer, "Given" + n, "Family" + n, {"+1 555 " + n},
+      if (!offer(simulated::SimContact{"contact-" + n,
+                                       defaultContainer,
+                                       "Given" + n,
+                                       "Family" + n,
+                                       {"+1 555 " + n},
                                        {"contact" + n + "@example.com"}})) {
         return !failed(delivered, stop);
       }

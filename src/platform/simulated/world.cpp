@@ -60,8 +60,8 @@ std::optional<std::string> optionalText(const json& value, const std::string& wh
 }
 
 std::int64_t integer(const json& value, const std::string& where) {
-  if (value.is_number_integer() && !(value.is_number_unsigned() &&
-                                     value.get<std::uint64_t>() > std::numeric_limits<std::int64_t>::max())) {
+  if (value.is_number_integer() &&
+      !(value.is_number_unsigned() && value.get<std::uint64_t>() > std::numeric_limits<std::int64_t>::max())) {
     return value.get<std::int64_t>();
   }
   fail(where, "must be a signed 64-bit integer");
@@ -83,8 +83,12 @@ const json& array(const json& value, const std::string& where) {
   return value;
 }
 
-std::string at(const std::string& where, std::string_view key) { return where + "." + std::string(key); }
-std::string at(const std::string& where, std::size_t index) { return where + "[" + std::to_string(index) + "]"; }
+std::string at(const std::string& where, std::string_view key) {
+  return where + "." + std::string(key);
+}
+std::string at(const std::string& where, std::size_t index) {
+  return where + "[" + std::to_string(index) + "]";
+}
 
 stores::OsVersion osVersion(const json& value, const std::string& where) {
   const std::string v = text(value, where);
@@ -128,8 +132,12 @@ DueComponents dueComponents(const json& value, const std::string& where) {
   onlyKeys(value, where, {"year", "month", "day", "hour", "minute", "second", "utc_offset_minutes"});
   DueComponents due;
   const std::pair<std::string_view, std::optional<std::int64_t>*> fields[] = {
-      {"year", &due.year},     {"month", &due.month},   {"day", &due.day},
-      {"hour", &due.hour},     {"minute", &due.minute}, {"second", &due.second},
+      {"year", &due.year},
+      {"month", &due.month},
+      {"day", &due.day},
+      {"hour", &due.hour},
+      {"minute", &due.minute},
+      {"second", &due.second},
       {"utc_offset_minutes", &due.utcOffsetMinutes},
   };
   for (const auto& [key, field] : fields) {
@@ -168,7 +176,8 @@ SimList list(const json& value, const std::string& where) {
   if (auto it = value.find("after_ms"); it != value.end()) l.afterMs = count(*it, at(where, "after_ms"));
   if (auto it = value.find("reminders"); it != value.end()) {
     const auto& items = array(*it, at(where, "reminders"));
-    for (std::size_t i = 0; i < items.size(); ++i) l.reminders.push_back(reminder(items[i], at(at(where, "reminders"), i)));
+    for (std::size_t i = 0; i < items.size(); ++i)
+      l.reminders.push_back(reminder(items[i], at(at(where, "reminders"), i)));
   }
   if (auto it = value.find("generate"); it != value.end()) {
     l.generate = static_cast<std::uint64_t>(count(*it, at(where, "generate")));

@@ -6,7 +6,9 @@
 namespace pimbridge::simulated {
 namespace {
 
-double seconds(const std::optional<stores::PointInTime>& t) { return t->time_since_epoch().count(); }
+double seconds(const std::optional<stores::PointInTime>& t) {
+  return t->time_since_epoch().count();
+}
 
 TEST(DueConversion, ComponentsToPointsInTime) {
   EXPECT_EQ(seconds(convertDue({2024, 3, 5, 16, 30, std::nullopt, 120})), 1709649000.0);
@@ -46,7 +48,8 @@ TEST(WorldFile, DefaultsAndHexTexts) {
 
 TEST(WorldFile, FaultsNameTheirPlace) {
   try {
-    parseWorld(R"({"reminders": {"lists": [{"id": "a", "title": "t", "reminders": [{"id": "r", "title": "t", "done": true}]}]}})");
+    parseWorld(
+        R"({"reminders": {"lists": [{"id": "a", "title": "t", "reminders": [{"id": "r", "title": "t", "done": true}]}]}})");
     FAIL() << "an unknown key passed";
   } catch (const WorldError& e) {
     EXPECT_NE(std::string(e.what()).find("reminders.lists[0].reminders[0]"), std::string::npos) << e.what();
