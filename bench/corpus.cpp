@@ -151,13 +151,13 @@ std::vector<stores::Contact> contacts(std::size_t count, std::uint64_t seed) {
   return out;
 }
 
-cli::ResultMap remindersMap(std::vector<ListFetch> lists) {
+answer::ResultMap remindersMap(std::vector<ListFetch> lists) {
   std::vector<std::vector<reminders::ReminderRow>> fetched;
   for (auto& list : lists) fetched.push_back(reminders::rowsOf(std::move(list.reminders), list.title));
   return reminders::remindersResult(fetched);
 }
 
-cli::ResultMap contactsMap(std::vector<stores::Contact> contacts) {
+answer::ResultMap contactsMap(std::vector<stores::Contact> contacts) {
   std::vector<contacts::ContactRow> rows;
   rows.reserve(contacts.size());
   for (auto& c : contacts) rows.push_back(contacts::rowOf(std::move(c)));

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 #include "stores/contact_store.hpp"
 #include "stores/reminder_store.hpp"
 
@@ -31,8 +31,8 @@ std::vector<stores::Contact> contacts(std::size_t count, std::uint64_t seed);
 
 // The answers of "reminders" and "contacts" for those rows, made by the
 // tool's own export code.
-cli::ResultMap remindersMap(std::vector<ListFetch> lists);
-cli::ResultMap contactsMap(std::vector<stores::Contact> contacts);
+answer::ResultMap remindersMap(std::vector<ListFetch> lists);
+answer::ResultMap contactsMap(std::vector<stores::Contact> contacts);
 
 inline constexpr std::uint64_t corpusSeed = 0x5EED'2024'0305ull;
 

@@ -11,8 +11,8 @@ namespace pimbridge::bench {
 
 namespace {
 
-using cli::Kind;
-using cli::ResultMap;
+using answer::Kind;
+using answer::ResultMap;
 
 using RapidWriter = rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
                                       rapidjson::CrtAllocator, rapidjson::kWriteValidateEncodingFlag>;

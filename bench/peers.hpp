@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 
 namespace pimbridge::bench {
 
@@ -46,16 +46,16 @@ Bytes escapeSolidus(std::string_view json);
 
 // RapidJSON's Writer with UTF-8 validation, then the "/" pass. None when the
 // writer refused a text.
-std::optional<Bytes> rapidjsonText(const cli::ResultMap& map);
+std::optional<Bytes> rapidjsonText(const answer::ResultMap& map);
 
 // The map as an nlohmann::json value.
-nlohmann::json nlohmannValue(const cli::ResultMap& map);
+nlohmann::json nlohmannValue(const answer::ResultMap& map);
 // dump() with strict UTF-8 handling and no ASCII escaping, then the "/" pass.
 // None when dump() refused a text.
 std::optional<Bytes> nlohmannText(const nlohmann::json& value);
 
 // Visits every value once through the read interface, as both peers do, and
 // returns the number of text bytes seen: the cost of the walk alone.
-std::size_t walk(const cli::ResultMap& map);
+std::size_t walk(const answer::ResultMap& map);
 
 }  // namespace pimbridge::bench

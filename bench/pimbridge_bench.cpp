@@ -23,7 +23,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/json_writer.hpp"
+#include "answer/json_writer.hpp"
 #include "contacts/contacts.hpp"
 #include "corpus.hpp"
 #include "peers.hpp"
@@ -41,9 +41,9 @@ constexpr std::size_t corpusContacts = 500;
   std::exit(1);
 }
 
-cli::JsonText pimbridgeText(const cli::ResultMap& map) {
-  cli::JsonText text;
-  if (!cli::writeJson(map, text)) stop("the tool's writer refused the corpus");
+answer::JsonText pimbridgeText(const answer::ResultMap& map) {
+  answer::JsonText text;
+  if (!answer::writeJson(map, text)) stop("the tool's writer refused the corpus");
   return text;
 }
 
@@ -61,7 +61,7 @@ bool solidusEscaped(std::string_view json) {
 
 // Equal work: each contender's text must parse to the tool's value and keep
 // the "/" rule.
-void checkSameAnswer(const std::string& corpus, const cli::ResultMap& map) {
+void checkSameAnswer(const std::string& corpus, const answer::ResultMap& map) {
   const auto reference = pimbridgeText(map);
   const auto expected = nlohmann::json::parse(reference.view());
   auto check = [&](const std::string& who, std::string_view text) {
@@ -91,10 +91,10 @@ void checkSameStrictness() {
       {"lead F5", "\xF5\x80\x80\x80"},     {"truncated", "ab\xE6\x97"},
   };
   for (const auto& [name, bytes] : bad) {
-    cli::ResultMap map;
+    answer::ResultMap map;
     map.setText("title", "before " + bytes + " after");
-    cli::JsonText text;
-    if (cli::writeJson(map, text)) stop(std::string("pimbridge accepted ") + name);
+    answer::JsonText text;
+    if (answer::writeJson(map, text)) stop(std::string("pimbridge accepted ") + name);
     if (bench::rapidjsonText(map)) stop(std::string("RapidJSON accepted ") + name);
     if (bench::nlohmannText(bench::nlohmannValue(map))) stop(std::string("nlohmann accepted ") + name);
   }
@@ -106,13 +106,13 @@ void reportBytes(benchmark::State& state, std::size_t bytes) {
 
 // The four contenders on one map. Each run starts from the finished result map
 // and ends with the finished text in memory, as the tool does once per answer.
-void registerEmit(const std::string& family, const cli::ResultMap& map) {
+void registerEmit(const std::string& family, const answer::ResultMap& map) {
   const std::size_t outputBytes = pimbridgeText(map).size();
 
   benchmark::RegisterBenchmark((family + "/pimbridge").c_str(), [&map, outputBytes](benchmark::State& state) {
     for (auto _ : state) {
-      cli::JsonText text;
-      if (!cli::writeJson(map, text)) state.SkipWithError("refused");
+      answer::JsonText text;
+      if (!answer::writeJson(map, text)) state.SkipWithError("refused");
       benchmark::DoNotOptimize(text.data());
     }
     reportBytes(state, outputBytes);
@@ -205,20 +205,20 @@ void exportReminders(benchmark::State& state, bool freshPages) {
   const std::string listTitle = "Groceries";
   std::optional<std::vector<stores::Reminder>> delivered;
   std::vector<std::vector<reminders::ReminderRow>> fetched;
-  cli::ResultMap result;
-  cli::JsonText text;
+  answer::ResultMap result;
+  answer::JsonText text;
   long faults = 0;
   auto prepare = [&] {
     fetched.clear();
-    result = cli::ResultMap();
-    text = cli::JsonText();
+    result = answer::ResultMap();
+    text = answer::JsonText();
     delivered = source;
     if (freshPages) releaseFreeMemory();
   };
   auto run = [&] {
     fetched.push_back(reminders::rowsOf(std::move(delivered), listTitle));
     result = reminders::remindersResult(fetched);
-    return cli::writeJson(result, text);
+    return answer::writeJson(result, text);
   };
   if (!freshPages) {
     // Two untimed runs first, so that even a single timed run finds the
@@ -272,20 +272,20 @@ void BM_ExportContacts(benchmark::State& state) {
   const auto source = bench::contacts(count, bench::corpusSeed);
   std::vector<stores::Contact> delivered;
   std::vector<contacts::ContactRow> rows;
-  cli::ResultMap result;
-  cli::JsonText text;
+  answer::ResultMap result;
+  answer::JsonText text;
   for (auto _ : state) {
     state.PauseTiming();
     rows.clear();
     rows.reserve(count);
-    result = cli::ResultMap();
-    text = cli::JsonText();
+    result = answer::ResultMap();
+    text = answer::JsonText();
     delivered = source;
     state.ResumeTiming();
 
     for (auto& contact : delivered) rows.push_back(contacts::rowOf(std::move(contact)));
     result = contacts::contactsResult(rows);
-    if (!cli::writeJson(result, text)) state.SkipWithError("refused");
+    if (!answer::writeJson(result, text)) state.SkipWithError("refused");
     benchmark::DoNotOptimize(text.data());
   }
   reportPerRow(state, count);
@@ -317,9 +317,10 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
-  static const cli::ResultMap remindersCorpus =
+  static const answer::ResultMap remindersCorpus =
       bench::remindersMap(bench::reminderLists(corpusRows, bench::corpusSeed));
-  static const cli::ResultMap contactsCorpus = bench::contactsMap(bench::contacts(corpusContacts, bench::corpusSeed));
+  static const answer::ResultMap contactsCorpus =
+      bench::contactsMap(bench::contacts(corpusContacts, bench::corpusSeed));
 
   checkSameStrictness();
   checkSameAnswer("reminders corpus", remindersCorpus);

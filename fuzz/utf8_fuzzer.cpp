@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "cli/json_writer.hpp"
+#include "answer/json_writer.hpp"
 #include "utf8_reference.hpp"
 
 namespace {
@@ -30,13 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // read past the end (AddressSanitizer watches the exact-size input).
   for (const auto* p = begin; p < end; ++p) {
     const std::size_t expected = referenceSequenceLength(p, end);
-    const std::size_t got = pimbridge::cli::utf8SequenceLength(p, end);
+    const std::size_t got = pimbridge::answer::utf8SequenceLength(p, end);
     if (got != expected) fault("utf8SequenceLength differs", static_cast<std::size_t>(p - begin), expected, got);
   }
 
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const bool expected = referenceValid(begin, end);
-  const bool got = pimbridge::cli::isValidUtf8(bytes);
+  const bool got = pimbridge::answer::isValidUtf8(bytes);
   if (got != expected) fault("isValidUtf8 differs", 0, expected, got);
 
   // The longest prefixes too: a cut may fall inside the last sequence, which
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t cut = 0; cut < size && cut < 16; ++cut) {
     const std::size_t length = size - cut;
     const bool prefixExpected = referenceValid(begin, begin + length);
-    const bool prefixGot = pimbridge::cli::isValidUtf8(bytes.substr(0, length));
+    const bool prefixGot = pimbridge::answer::isValidUtf8(bytes.substr(0, length));
     if (prefixGot != prefixExpected) fault("isValidUtf8 differs on a prefix", length, prefixExpected, prefixGot);
   }
   return 0;

@@ -17,16 +17,16 @@
 #include <utility>
 #include <vector>
 
-#include "cli/json_writer.hpp"
-#include "cli/result_map.hpp"
+#include "answer/json_writer.hpp"
+#include "answer/result_map.hpp"
 #include "utf8_reference.hpp"
 
 namespace {
 
 using nlohmann::json;
-using pimbridge::cli::JsonText;
-using pimbridge::cli::Kind;
-using pimbridge::cli::ResultMap;
+using pimbridge::answer::JsonText;
+using pimbridge::answer::Kind;
+using pimbridge::answer::ResultMap;
 
 [[noreturn]] void fault(const std::string& what, std::string_view text = {}) {
   std::fprintf(stderr, "writer fuzzer: %s\n", what.c_str());
@@ -401,7 +401,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   JsonText text;
-  const bool written = pimbridge::cli::writeJson(builder.result(), text);
+  const bool written = pimbridge::answer::writeJson(builder.result(), text);
   if (written != valid) {
     fault(valid ? "a result of valid UTF-8 was refused: " + expected.dump() : "a result with invalid UTF-8 was written",
           written ? text.view() : std::string_view());
@@ -430,7 +430,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Writing into a buffer that already holds a text replaces it.
-  if (!pimbridge::cli::writeJson(builder.result(), text) || text.view() != first) {
+  if (!pimbridge::answer::writeJson(builder.result(), text) || text.view() != first) {
     fault("a second write into the same buffer differs", text.view());
   }
   return 0;

@@ -4,8 +4,8 @@
 #include <span>
 #include <string_view>
 
+#include "answer/output.hpp"
 #include "cli/arguments.hpp"
-#include "cli/output.hpp"
 #include "contacts/contacts.hpp"
 #include "permissions/access.hpp"
 #include "permissions/status.hpp"
@@ -39,7 +39,7 @@ constexpr std::array<Command, 6> commands{{
 }  // namespace
 
 int main(int argc, char** argv) {
-  cli::guardStandardStreams();
+  answer::guardStandardStreams();
   auto arguments = cli::readArguments(argc, argv);
   cli::args = std::move(arguments.args);
   cli::command = arguments.command;
@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
   for (const auto& candidate : commands) {
     if (candidate.word == cli::command) {
       candidate.run();
-      cli::endProcess(0);
+      answer::endProcess(0);
     }
   }
-  cli::emitError("unknown_command");
+  answer::emitError("unknown_command");
 }

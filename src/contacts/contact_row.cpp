@@ -4,10 +4,10 @@ namespace pimbridge::contacts {
 
 namespace {
 
-std::optional<std::vector<std::string>> textsAt(const cli::ResultMap& map, cli::ResultMap::Map from,
+std::optional<std::vector<std::string>> textsAt(const answer::ResultMap& map, answer::ResultMap::Map from,
                                                 std::string_view key) {
   const auto value = map.find(from, key);
-  if (!value || value->kind() != cli::Kind::textList) return std::nullopt;
+  if (!value || value->kind() != answer::Kind::textList) return std::nullopt;
   const auto texts = value->texts();
   return std::vector<std::string>(texts.begin(), texts.end());
 }
@@ -35,13 +35,13 @@ std::optional<ContactRow::CodingKeys> ContactRow::codingKey(std::string_view tex
   return std::nullopt;
 }
 
-bool ContactRow::encode(cli::ResultMap& map, cli::ResultMap::Map into) const {
+bool ContactRow::encode(answer::ResultMap& map, answer::ResultMap::Map into) const {
   // The row map and the keyed form of a contact are the same four entries.
   writeRowMap(*this, map, into);
   return map.intact();
 }
 
-void writeRowMap(const ContactRow& row, cli::ResultMap& map, cli::ResultMap::Map into) {
+void writeRowMap(const ContactRow& row, answer::ResultMap& map, answer::ResultMap::Map into) {
   map.setText(into, "id", row.id());
   map.setText(into, "name", row.name());
   const auto phones = map.setTextList(into, "phones");
@@ -50,7 +50,7 @@ void writeRowMap(const ContactRow& row, cli::ResultMap& map, cli::ResultMap::Map
   for (const auto& email : row.emails()) map.appendText(emails, email);
 }
 
-std::optional<ContactRow> ContactRow::decode(const cli::ResultMap& map, cli::ResultMap::Map from) {
+std::optional<ContactRow> ContactRow::decode(const answer::ResultMap& map, answer::ResultMap::Map from) {
   auto id = map.textAt(from, keyText(CodingKeys::id));
   if (!id) return std::nullopt;
   auto name = map.textAt(from, keyText(CodingKeys::name));

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 
 namespace pimbridge::contacts {
 
@@ -24,10 +24,10 @@ class ContactRow {
 
   // Writes the four fields into the map in field order. False when the map
   // stopped taking values.
-  bool encode(cli::ResultMap& map, cli::ResultMap::Map into) const;
+  bool encode(answer::ResultMap& map, answer::ResultMap::Map into) const;
   // Reads the four fields in field order; none on the first missing or
   // mistyped key.
-  static std::optional<ContactRow> decode(const cli::ResultMap& map, cli::ResultMap::Map from);
+  static std::optional<ContactRow> decode(const answer::ResultMap& map, answer::ResultMap::Map from);
 
   // Key lookup: exactly the four key texts; no integer names a key.
   static std::optional<CodingKeys> codingKey(std::string_view text);
@@ -44,7 +44,7 @@ class ContactRow {
 };
 
 // The row map of an exported contact: "id", "name", "phones" and "emails".
-void writeRowMap(const ContactRow& row, cli::ResultMap& map, cli::ResultMap::Map into);
+void writeRowMap(const ContactRow& row, answer::ResultMap& map, answer::ResultMap::Map into);
 
 // The display name: given and family name joined by one space, leaving out
 // each that is empty. Nothing is trimmed.

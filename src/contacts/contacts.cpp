@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "cli/output.hpp"
+#include "answer/output.hpp"
 #include "contacts/contact_row.hpp"
 #include "permissions/status.hpp"
 #include "stores/contact_store.hpp"
@@ -30,7 +30,7 @@ void exportContacts() {
     rows.push_back(rowOf(std::move(contact)));
     if (rows.size() >= contactCap) stop = true;
   }));
-  cli::emit(contactsResult(rows));
+  answer::emit(contactsResult(rows));
 }
 
 ContactRow rowOf(stores::Contact&& contact) {
@@ -39,8 +39,8 @@ ContactRow rowOf(stores::Contact&& contact) {
                     std::move(contact.phoneNumbers), std::move(contact.emailAddresses));
 }
 
-cli::ResultMap contactsResult(const std::vector<ContactRow>& rows) {
-  cli::ResultMap result;
+answer::ResultMap contactsResult(const std::vector<ContactRow>& rows) {
+  answer::ResultMap result;
   const auto list = result.setMapList("contacts");
   for (const auto& row : rows) writeRowMap(row, result, result.appendMap(list));
   return result;

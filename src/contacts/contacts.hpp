@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 #include "contacts/contact_row.hpp"
 #include "stores/contact_store.hpp"
 
@@ -19,6 +19,6 @@ inline constexpr std::size_t contactCap = 500;
 ContactRow rowOf(stores::Contact&& contact);
 
 // The answer of "contacts" for the gathered rows.
-cli::ResultMap contactsResult(const std::vector<ContactRow>& rows);
+answer::ResultMap contactsResult(const std::vector<ContactRow>& rows);
 
 }  // namespace pimbridge::contacts

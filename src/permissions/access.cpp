@@ -2,10 +2,11 @@
 
 #include <thread>
 
-#include "cli/output.hpp"
+#include "answer/output.hpp"
 #include "permissions/status.hpp"
 #include "stores/contact_store.hpp"
 #include "stores/platform.hpp"
+#include "stores/reminder_store.hpp"
 
 namespace pimbridge::permissions {
 
@@ -15,11 +16,11 @@ namespace {
 AnswerClaim answerClaim;
 
 void answer(bool granted, std::string_view word) {
-  cli::ResultMap result;
+  answer::ResultMap result;
   result.setBoolean("ok", granted);
   result.setText("authorization", word);
-  cli::emit(result);
-  cli::endProcess(granted ? 0 : 2);
+  answer::emit(result);
+  answer::endProcess(granted ? 0 : 2);
 }
 
 // The completions use nothing of the command: only their granted flag and a

@@ -1,7 +1,8 @@
 #include "permissions/status.hpp"
 
-#include "cli/output.hpp"
+#include "answer/output.hpp"
 #include "stores/contact_store.hpp"
+#include "stores/reminder_store.hpp"
 
 namespace pimbridge::permissions {
 
@@ -56,15 +57,15 @@ void reportAuthorization() {
   // Reminders first, then contacts: the order the platform is asked in.
   const auto reminders = currentReminderStatus();
   const auto contacts = currentContactsStatus();
-  cli::ResultMap result;
+  answer::ResultMap result;
   result.setText("reminders", reminders);
   result.setText("contacts", contacts);
-  cli::emit(result);
+  answer::emit(result);
 }
 
 void passGate(GatedStore store) {
   const std::string_view word = store == GatedStore::reminders ? currentReminderStatus() : currentContactsStatus();
-  if (word != "authorized") cli::emitError("permission_required");
+  if (word != "authorized") answer::emitError("permission_required");
 }
 
 }  // namespace pimbridge::permissions

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "stores/reminder_store.hpp"
+#include "stores/common.hpp"
 
 namespace pimbridge::permissions {
 

@@ -25,7 +25,7 @@ std::optional<ReminderRow::CodingKeys> ReminderRow::codingKey(std::string_view t
   return std::nullopt;
 }
 
-bool ReminderRow::encode(cli::ResultMap& map, cli::ResultMap::Map into) const {
+bool ReminderRow::encode(answer::ResultMap& map, answer::ResultMap::Map into) const {
   map.setText(into, keyText(CodingKeys::id), id_);
   map.setText(into, keyText(CodingKeys::title), title_);
   map.setText(into, keyText(CodingKeys::list), list_);
@@ -34,7 +34,7 @@ bool ReminderRow::encode(cli::ResultMap& map, cli::ResultMap::Map into) const {
   return map.intact();
 }
 
-std::optional<ReminderRow> ReminderRow::decode(const cli::ResultMap& map, cli::ResultMap::Map from) {
+std::optional<ReminderRow> ReminderRow::decode(const answer::ResultMap& map, answer::ResultMap::Map from) {
   auto id = map.textAt(from, keyText(CodingKeys::id));
   if (!id) return std::nullopt;
   auto title = map.textAt(from, keyText(CodingKeys::title));
@@ -42,12 +42,12 @@ std::optional<ReminderRow> ReminderRow::decode(const cli::ResultMap& map, cli::R
   auto list = map.textAt(from, keyText(CodingKeys::list));
   if (!list) return std::nullopt;
   std::optional<std::string> due;
-  if (const auto value = map.find(from, keyText(CodingKeys::due)); value && value->kind() != cli::Kind::null) {
-    if (value->kind() != cli::Kind::text) return std::nullopt;
+  if (const auto value = map.find(from, keyText(CodingKeys::due)); value && value->kind() != answer::Kind::null) {
+    if (value->kind() != answer::Kind::text) return std::nullopt;
     due = std::string(value->text());
   }
   const auto completed = map.find(from, keyText(CodingKeys::completed));
-  if (!completed || completed->kind() != cli::Kind::boolean) return std::nullopt;
+  if (!completed || completed->kind() != answer::Kind::boolean) return std::nullopt;
   return ReminderRow(std::move(*id), std::move(*title), std::move(*list), std::move(due), completed->boolean());
 }
 

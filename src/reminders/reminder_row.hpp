@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 
 namespace pimbridge::reminders {
 
@@ -30,10 +30,10 @@ class ReminderRow {
 
   // Writes the fields into the map in field order; an absent due date writes
   // no entry. False when the map stopped taking values.
-  bool encode(cli::ResultMap& map, cli::ResultMap::Map into) const;
+  bool encode(answer::ResultMap& map, answer::ResultMap::Map into) const;
   // Reads the fields in field order. None on the first missing or mistyped
   // key; a "due" that is missing or null means no due date.
-  static std::optional<ReminderRow> decode(const cli::ResultMap& map, cli::ResultMap::Map from);
+  static std::optional<ReminderRow> decode(const answer::ResultMap& map, answer::ResultMap::Map from);
 
   // Key lookup: exactly the five key texts; no integer names a key.
   static std::optional<CodingKeys> codingKey(std::string_view text);

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "cli/output.hpp"
+#include "answer/output.hpp"
 #include "permissions/status.hpp"
 #include "reminders/iso.hpp"
 #include "reminders/reminder_row.hpp"
@@ -63,7 +63,7 @@ std::vector<ReminderRow> rowsOf(std::optional<std::vector<stores::Reminder>> rem
   return rows;
 }
 
-cli::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched) {
+answer::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched) {
   std::size_t rowCount = 0;
   std::size_t textBytes = 0;
   for (const auto& rows : fetched) {
@@ -72,7 +72,7 @@ cli::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched) {
       textBytes += row.id().size() + row.title().size() + row.list().size() + (row.due() ? row.due()->size() : 0);
     }
   }
-  cli::ResultMap result;
+  answer::ResultMap result;
   result.reserve(rowCount * 6 + 1, textBytes);
   const auto list = result.setMapList("reminders");
   for (auto& rows : fetched) {
@@ -97,14 +97,14 @@ void listReminderLists() {
   auto store = stores::makeReminderStore();
   permissions::passGate(permissions::GatedStore::reminders);
   const auto calendars = store->calendars(stores::ReminderEntityType::reminder);
-  cli::ResultMap result;
+  answer::ResultMap result;
   const auto list = result.setMapList("lists");
   for (const auto& calendar : calendars) {
     const auto map = result.appendMap(list);
     result.setText(map, "id", calendar.identifier);
     result.setText(map, "title", calendar.title);
   }
-  cli::emit(result);
+  answer::emit(result);
 }
 
 void exportReminders(std::span<const std::string_view> listIdentifiers) {
@@ -131,7 +131,7 @@ void exportReminders(std::span<const std::string_view> listIdentifiers) {
     rowCount += fetched.back().size();
     if (rowCount >= rowThreshold) break;
   }
-  cli::emit(remindersResult(fetched));
+  answer::emit(remindersResult(fetched));
 }
 
 }  // namespace pimbridge::reminders

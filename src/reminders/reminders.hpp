@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 #include "reminders/reminder_row.hpp"
 #include "stores/reminder_store.hpp"
 
@@ -27,7 +27,7 @@ std::vector<ReminderRow> rowsOf(std::optional<std::vector<stores::Reminder>> rem
 
 // The answer of "reminders" for the rows of the fetched lists, in order. The
 // rows are released as they are converted.
-cli::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched);
+answer::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched);
 
 // The longest wait for one list's fetch, from the moment the fetch started.
 inline constexpr std::chrono::duration<double> fetchWait{5.0};

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "stores/reminder_store.hpp"
+#include "stores/common.hpp"
 
 namespace pimbridge::stores {
 

@@ -10,10 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace pimbridge::stores {
+#include "stores/common.hpp"
 
-// A raw authorization state exactly as the platform reports it.
-using RawStatus = std::int64_t;
+namespace pimbridge::stores {
 
 // A point in time, in seconds since 1970-01-01T00:00:00Z. Seconds are kept
 // as a double so that the whole range of the platform's dates fits.
@@ -21,10 +20,6 @@ using PointInTime = std::chrono::sys_time<std::chrono::duration<double>>;
 
 // The kind of calendar item a reminder store is asked about.
 enum class ReminderEntityType : std::uint64_t { event = 0, reminder = 1 };
-
-// Called once, on any thread, with the user's answer to an access request.
-// The second argument tells whether the platform also passed an error object.
-using AccessCompletion = std::function<void(bool granted, bool errorPresent)>;
 
 // One reminder list.
 struct ReminderCalendar {

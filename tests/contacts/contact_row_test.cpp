@@ -6,7 +6,7 @@
 namespace pimbridge::contacts {
 namespace {
 
-using cli::ResultMap;
+using answer::ResultMap;
 
 TEST(DisplayName, Parts) {
   struct Row {

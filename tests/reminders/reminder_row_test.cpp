@@ -6,7 +6,7 @@
 namespace pimbridge::reminders {
 namespace {
 
-using cli::ResultMap;
+using answer::ResultMap;
 
 TEST(ReminderRowCoding, RoundTrips) {
   for (const auto& row : {ReminderRow("x-apple-reminder://1", "Café", "Home", "2024-03-05T14:30:00Z", true),

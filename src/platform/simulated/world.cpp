@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <limits>
 
+#include "calendar/civil_date.hpp"
+
 namespace pimbridge::simulated {
 
 namespace {
@@ -268,23 +270,14 @@ std::optional<stores::PointInTime> convertDue(const DueComponents& due) {
   const std::int64_t offset = due.utcOffsetMinutes.value_or(0);
   // Years far outside any calendar's use would overflow the arithmetic below.
   if (year < -1000000 || year > 1000000) return std::nullopt;
-  if (month < 1 || month > 12) return std::nullopt;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  constexpr int daysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const std::int64_t monthDays = daysIn[month - 1] + (month == 2 && leap ? 1 : 0);
-  if (day < 1 || day > monthDays) return std::nullopt;
+  if (!calendar::isValidDate(year, month, day)) return std::nullopt;
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return std::nullopt;
   if (offset < -1080 || offset > 1080) return std::nullopt;
 
-  // Days since 1970-01-01 of a proleptic Gregorian date.
-  const std::int64_t y = month <= 2 ? year - 1 : year;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yearOfEra = y - era * 400;
-  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  const std::int64_t days = era * 146097 + dayOfEra - 719468;
+  const std::int64_t days =
+      calendar::daysFromCivil(calendar::CivilDate{year, static_cast<int>(month), static_cast<int>(day)});
 
-  const std::int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second - offset * 60;
+  const std::int64_t seconds = days * calendar::secondsPerDay + hour * 3600 + minute * 60 + second - offset * 60;
   return stores::PointInTime(std::chrono::duration<double>(static_cast<double>(seconds)));
 }
 

@@ -1,9 +1,9 @@
 // Building and reading result maps over their flat node store.
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 
 #include <limits>
 
-namespace pimbridge::cli {
+namespace pimbridge::answer {
 
 namespace {
 constexpr std::size_t maxBytes = std::numeric_limits<std::uint32_t>::max();
@@ -223,4 +223,4 @@ std::vector<ResultMap::Map> ResultMap::Value::maps() const {
   return out;
 }
 
-}  // namespace pimbridge::cli
+}  // namespace pimbridge::answer

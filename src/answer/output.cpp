@@ -1,5 +1,5 @@
 // Standard output, standard error and the end of the process.
-#include "cli/output.hpp"
+#include "answer/output.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,9 +7,9 @@
 
 #include <cerrno>
 
-#include "cli/json_writer.hpp"
+#include "answer/json_writer.hpp"
 
-namespace pimbridge::cli {
+namespace pimbridge::answer {
 
 namespace {
 constexpr std::string_view encodingErrorText = R"({"error":"encoding"})";
@@ -71,4 +71,4 @@ void emitError(std::string_view word) {
   endProcess(2);
 }
 
-}  // namespace pimbridge::cli
+}  // namespace pimbridge::answer

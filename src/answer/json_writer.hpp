@@ -9,9 +9,9 @@
 #include <cstddef>
 #include <string_view>
 
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 
-namespace pimbridge::cli {
+namespace pimbridge::answer {
 
 // A growable byte buffer that does not zero what it reserves.
 class JsonText {
@@ -52,4 +52,4 @@ std::size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end)
 // True when all of the bytes are valid UTF-8.
 bool isValidUtf8(std::string_view bytes);
 
-}  // namespace pimbridge::cli
+}  // namespace pimbridge::answer

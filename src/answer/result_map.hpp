@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pimbridge::cli {
+namespace pimbridge::answer {
 
 enum class Kind : std::uint8_t { text, boolean, null, textList, mapList };
 
@@ -130,4 +130,4 @@ struct ResultMap::Entry {
   Value value;
 };
 
-}  // namespace pimbridge::cli
+}  // namespace pimbridge::answer

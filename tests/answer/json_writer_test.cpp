@@ -1,12 +1,12 @@
 // The JSON writer: writing rules, strict UTF-8 validation, and structure.
-#include "cli/json_writer.hpp"
+#include "answer/json_writer.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <string>
 
-namespace pimbridge::cli {
+namespace pimbridge::answer {
 namespace {
 
 std::optional<std::string> written(const ResultMap& map) {
@@ -239,4 +239,4 @@ TEST(Structure, LargeResultRoundTrips) {
 }
 
 }  // namespace
-}  // namespace pimbridge::cli
+}  // namespace pimbridge::answer

@@ -4,9 +4,9 @@
 
 #include <string_view>
 
-#include "cli/result_map.hpp"
+#include "answer/result_map.hpp"
 
-namespace pimbridge::cli {
+namespace pimbridge::answer {
 
 // Writes the map as one JSON line on standard output and returns. When the
 // map has no JSON text, runs the encoding fallback; when standard output
@@ -35,4 +35,4 @@ void guardStandardStreams();
 // interruptions and a descriptor that is not blocking. False on failure.
 bool writeAll(int fd, const char* data, std::size_t size);
 
-}  // namespace pimbridge::cli
+}  // namespace pimbridge::answer

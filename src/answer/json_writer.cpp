@@ -1,7 +1,7 @@
 // The JSON writer. It is the hot path of every large export, so texts are read
 // and stored eight bytes at a time, a word's plain bytes kept at once, and each
 // key's quoted form is made once per result rather than once per row.
-#include "cli/json_writer.hpp"
+#include "answer/json_writer.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace pimbridge::cli {
+namespace pimbridge::answer {
 
 JsonText::JsonText(JsonText&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
   other.data_ = nullptr;
@@ -395,4 +395,4 @@ bool writeJson(const ResultMap& map, JsonText& text) {
   return JsonWriter(map, text).write();
 }
 
-}  // namespace pimbridge::cli
+}  // namespace pimbridge::answer
