@@ -36,18 +36,13 @@ std::optional<ContactRow::CodingKeys> ContactRow::codingKey(std::string_view tex
 }
 
 bool ContactRow::encode(answer::ResultMap& map, answer::ResultMap::Map into) const {
-  // The row map and the keyed form of a contact are the same four entries.
-  writeRowMap(*this, map, into);
+  map.setText(into, keyText(CodingKeys::id), id_);
+  map.setText(into, keyText(CodingKeys::name), name_);
+  const auto phones = map.setTextList(into, keyText(CodingKeys::phones));
+  for (const auto& phone : phones_) map.appendText(phones, phone);
+  const auto emails = map.setTextList(into, keyText(CodingKeys::emails));
+  for (const auto& email : emails_) map.appendText(emails, email);
   return map.intact();
-}
-
-void writeRowMap(const ContactRow& row, answer::ResultMap& map, answer::ResultMap::Map into) {
-  map.setText(into, "id", row.id());
-  map.setText(into, "name", row.name());
-  const auto phones = map.setTextList(into, "phones");
-  for (const auto& phone : row.phones()) map.appendText(phones, phone);
-  const auto emails = map.setTextList(into, "emails");
-  for (const auto& email : row.emails()) map.appendText(emails, email);
 }
 
 std::optional<ContactRow> ContactRow::decode(const answer::ResultMap& map, answer::ResultMap::Map from) {

@@ -22,8 +22,8 @@ class ContactRow {
   const std::vector<std::string>& phones() const { return phones_; }
   const std::vector<std::string>& emails() const { return emails_; }
 
-  // Writes the four fields into the map in field order. False when the map
-  // stopped taking values.
+  // Writes the four fields into the map in field order: the row map of an
+  // exported contact. False when the map stopped taking values.
   bool encode(answer::ResultMap& map, answer::ResultMap::Map into) const;
   // Reads the four fields in field order; none on the first missing or
   // mistyped key.
@@ -42,9 +42,6 @@ class ContactRow {
   std::vector<std::string> phones_;
   std::vector<std::string> emails_;
 };
-
-// The row map of an exported contact: "id", "name", "phones" and "emails".
-void writeRowMap(const ContactRow& row, answer::ResultMap& map, answer::ResultMap::Map into);
 
 // The display name: given and family name joined by one space, leaving out
 // each that is empty. Nothing is trimmed.

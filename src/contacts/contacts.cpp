@@ -42,7 +42,7 @@ ContactRow rowOf(stores::Contact&& contact) {
 answer::ResultMap contactsResult(const std::vector<ContactRow>& rows) {
   answer::ResultMap result;
   const auto list = result.setMapList("contacts");
-  for (const auto& row : rows) writeRowMap(row, result, result.appendMap(list));
+  for (const auto& row : rows) row.encode(result, result.appendMap(list));
   return result;
 }
 

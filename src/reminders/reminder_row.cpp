@@ -29,7 +29,11 @@ bool ReminderRow::encode(answer::ResultMap& map, answer::ResultMap::Map into) co
   map.setText(into, keyText(CodingKeys::id), id_);
   map.setText(into, keyText(CodingKeys::title), title_);
   map.setText(into, keyText(CodingKeys::list), list_);
-  if (due_) map.setText(into, keyText(CodingKeys::due), *due_);
+  if (due_) {
+    map.setText(into, keyText(CodingKeys::due), *due_);
+  } else {
+    map.setNull(into, keyText(CodingKeys::due));
+  }
   map.setBoolean(into, keyText(CodingKeys::completed), completed_);
   return map.intact();
 }

@@ -28,8 +28,9 @@ class ReminderRow {
   const std::optional<std::string>& due() const { return due_; }
   bool completed() const { return completed_; }
 
-  // Writes the fields into the map in field order; an absent due date writes
-  // no entry. False when the map stopped taking values.
+  // Writes the fields into the map in field order: the row map of an exported
+  // reminder, with "due" null when there is no due date (hosts rely on the
+  // key being there). False when the map stopped taking values.
   bool encode(answer::ResultMap& map, answer::ResultMap::Map into) const;
   // Reads the fields in field order. None on the first missing or mistyped
   // key; a "due" that is missing or null means no due date.

@@ -76,18 +76,7 @@ answer::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched
   result.reserve(rowCount * 6 + 1, textBytes);
   const auto list = result.setMapList("reminders");
   for (auto& rows : fetched) {
-    for (const auto& row : rows) {
-      const auto map = result.appendMap(list);
-      result.setText(map, "id", row.id());
-      result.setText(map, "title", row.title());
-      result.setText(map, "list", row.list());
-      if (row.due()) {
-        result.setText(map, "due", *row.due());
-      } else {
-        result.setNull(map, "due");
-      }
-      result.setBoolean(map, "completed", row.completed());
-    }
+    for (const auto& row : rows) row.encode(result, result.appendMap(list));
     Rows().swap(rows);  // converted: free them before the JSON text is made
   }
   return result;
