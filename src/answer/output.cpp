@@ -5,7 +5,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <exception>
+#include <thread>
 
 #include "answer/json_writer.hpp"
 
@@ -14,7 +17,25 @@ namespace pimbridge::answer {
 namespace {
 constexpr std::string_view encodingErrorText = R"({"error":"encoding"})";
 bool stdoutClosed = false;
+
+// The thread that ends the run, once one has started to.
+std::atomic<std::thread::id> runEnder{};
+
+// Makes this thread the one that ends the run. When another thread already
+// is, this one waits for the process to end: the other thread's answer and
+// status stand.
+void claimRunEnd() {
+  const auto self = std::this_thread::get_id();
+  std::thread::id unclaimed{};
+  if (runEnder.compare_exchange_strong(unclaimed, self, std::memory_order_acq_rel) || unclaimed == self) return;
+  for (;;) ::pause();
+}
+
 }  // namespace
+
+void installTerminateFallback() {
+  std::set_terminate([] { encodingFallback(); });
+}
 
 void guardStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
@@ -47,16 +68,19 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 }
 
 void endProcess(int status) {
+  claimRunEnd();
   ::_exit(status);
 }
 
 void encodingFallback() {
+  claimRunEnd();
   // Nothing can be done if standard error is gone too; the status still tells.
   static_cast<void>(writeAll(STDERR_FILENO, encodingErrorText.data(), encodingErrorText.size()));
   endProcess(1);
 }
 
 void emit(const ResultMap& map) {
+  claimRunEnd();
   JsonText text;
   if (!writeJson(map, text) || !text.append('\n')) encodingFallback();
   // NOTE: a line that cannot be delivered in full must not end as a success:

@@ -11,13 +11,20 @@ namespace pimbridge::answer {
 // Writes the map as one JSON line on standard output and returns. When the
 // map has no JSON text, runs the encoding fallback; when standard output
 // cannot take the whole line, ends the process with status 1. Neither returns.
+//
+// Emitting, the encoding fallback and endProcess each claim the end of the
+// run for their thread first. Only one thread ends a run: one that comes
+// second, while another is already writing or ending, waits there until the
+// process is gone, so that a run never prints an answer and then ends as a
+// failure, or the other way round.
 void emit(const ResultMap& map);
 
 // Prints the error result {"error": word} and ends the process with status 2.
 [[noreturn]] void emitError(std::string_view word);
 
 // Writes the fixed encoding-failure text to standard error and ends the
-// process with status 1.
+// process with status 1. Also the end of a run whose answer cannot be made
+// at all, such as one that ran out of memory (see atBoundary).
 [[noreturn]] void encodingFallback();
 
 // Ends the process with the status, from any thread. Everything the tool
@@ -25,6 +32,10 @@ void emit(const ResultMap& map);
 // static destructors are not run, because another thread may still be using
 // what they would destroy.
 [[noreturn]] void endProcess(int status);
+
+// Called first at start-up: from then on a C++ exception that no code
+// catches ends the run through the encoding fallback instead of aborting.
+void installTerminateFallback();
 
 // Called first at start-up. A descriptor 0, 1 or 2 that the host left closed
 // is taken by /dev/null, so that no file the process opens later lands there

@@ -4,6 +4,7 @@
 #include <span>
 #include <string_view>
 
+#include "answer/boundary.hpp"
 #include "answer/output.hpp"
 #include "cli/arguments.hpp"
 #include "contacts/contacts.hpp"
@@ -39,17 +40,20 @@ constexpr std::array<Command, 6> commands{{
 }  // namespace
 
 int main(int argc, char** argv) {
+  answer::installTerminateFallback();
   answer::guardStandardStreams();
-  auto arguments = cli::readArguments(argc, argv);
-  cli::args = std::move(arguments.args);
-  cli::command = arguments.command;
+  answer::atBoundary([argc, argv] {
+    auto arguments = cli::readArguments(argc, argv);
+    cli::args = std::move(arguments.args);
+    cli::command = arguments.command;
 
-  stores::startPlatform();
-  for (const auto& candidate : commands) {
-    if (candidate.word == cli::command) {
-      candidate.run();
-      answer::endProcess(0);
+    stores::startPlatform();
+    for (const auto& candidate : commands) {
+      if (candidate.word == cli::command) {
+        candidate.run();
+        answer::endProcess(0);
+      }
     }
-  }
-  answer::emitError("unknown_command");
+    answer::emitError("unknown_command");
+  });
 }

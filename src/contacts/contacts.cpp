@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "answer/boundary.hpp"
 #include "answer/output.hpp"
 #include "contacts/contact_row.hpp"
 #include "permissions/status.hpp"
@@ -27,8 +28,10 @@ void exportContacts() {
   // A failed enumeration is not reported: the rows delivered before it are
   // the answer.
   static_cast<void>(store->enumerateContacts(request, [&rows](stores::Contact&& contact, bool& stop) {
-    rows.push_back(rowOf(std::move(contact)));
-    if (rows.size() >= contactCap) stop = true;
+    answer::atBoundary([&] {
+      rows.push_back(rowOf(std::move(contact)));
+      if (rows.size() >= contactCap) stop = true;
+    });
   }));
   answer::emit(contactsResult(rows));
 }

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "answer/boundary.hpp"
 #include "answer/output.hpp"
 #include "permissions/status.hpp"
 #include "stores/contact_store.hpp"
@@ -15,7 +16,7 @@ namespace {
 // One claim for the whole process: a run makes one request.
 AnswerClaim answerClaim;
 
-void answer(bool granted, std::string_view word) {
+void printAnswer(bool granted, std::string_view word) {
   answer::ResultMap result;
   result.setBoolean("ok", granted);
   result.setText("authorization", word);
@@ -27,12 +28,12 @@ void answer(bool granted, std::string_view word) {
 // fresh read of the store's state. The error object is never looked at.
 void reminderAnswer(bool granted, bool /*errorPresent*/) {
   if (!answerClaim.claim()) return;
-  answer(granted, currentReminderStatus());
+  answer::atBoundary([granted] { printAnswer(granted, currentReminderStatus()); });
 }
 
 void contactAnswer(bool granted, bool /*errorPresent*/) {
   if (!answerClaim.claim()) return;
-  answer(granted, currentContactsStatus());
+  answer::atBoundary([granted] { printAnswer(granted, currentContactsStatus()); });
 }
 
 bool atLeastMacOS14(const stores::OsVersion& v) {

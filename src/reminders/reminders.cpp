@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "answer/boundary.hpp"
 #include "answer/output.hpp"
 #include "permissions/status.hpp"
 #include "reminders/iso.hpp"

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "answer/boundary.hpp"
 #include "platform/apple/at_most_once.hpp"
 #include "platform/apple/conversions.hpp"
 #include "stores/contact_store.hpp"
@@ -21,7 +22,9 @@
 
 // No Objective-C exception leaves this file: each call into the framework is
 // wrapped, and a call that raised ends in the nearest outcome the seam
-// defines (a refused request, no container, a failed enumeration).
+// defines (a refused request, no container, a failed enumeration). No C++
+// exception enters the framework's frames: every block it calls runs its
+// work inside answer::atBoundary.
 
 namespace pimbridge::stores {
 namespace {
@@ -104,11 +107,11 @@ Contact contactFrom(CNContact* _Nonnull contact, const AskedKeys& asked) {
 class ContactsContactStore final : public ContactStore {
  public:
   void requestAccess(ContactEntityType type, AccessCompletion completion) override {
-    __block auto done = apple::atMostOnce(std::move(completion));
+    const auto done = apple::atMostOnce(std::move(completion));
     @try {
       [store_ requestAccessForEntityType:static_cast<CNEntityType>(type)
                        completionHandler:^(BOOL granted, NSError* _Nullable error) {
-                         done(granted, error != nil);
+                         answer::atBoundary([&] { done(granted, error != nil); });
                        }];
     } @catch (id) {
       done(false, true);
@@ -138,21 +141,24 @@ class ContactsContactStore final : public ContactStore {
     const AskedKeys asked(request.keysToFetch);
     // The enumeration is synchronous, so the block may point at the caller's step.
     const ContactStep* const callerStep = &step;
-    __block bool readFailed = false;
+    bool readFailed = false;
+    bool* const failed = &readFailed;
     void (^deliver)(CNContact*, BOOL*) = ^(CNContact* contact, BOOL* stop) {
-      std::optional<Contact> converted;
-      @try {
-        converted = contactFrom(contact, asked);
-      } @catch (id) {
-        // Counted as a failure of the enumeration, which stops here rather
-        // than raising through the framework's own frames.
-        readFailed = true;
-        *stop = YES;
-        return;
-      }
-      bool stopRequested = *stop;
-      (*callerStep)(std::move(*converted), stopRequested);
-      *stop = stopRequested;
+      answer::atBoundary([&] {
+        std::optional<Contact> converted;
+        @try {
+          converted = contactFrom(contact, asked);
+        } @catch (id) {
+          // Counted as a failure of the enumeration, which stops here rather
+          // than raising through the framework's own frames.
+          *failed = true;
+          *stop = YES;
+          return;
+        }
+        bool stopRequested = *stop;
+        (*callerStep)(std::move(*converted), stopRequested);
+        *stop = stopRequested;
+      });
     };
 
     @try {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "answer/boundary.hpp"
 #include "platform/apple/at_most_once.hpp"
 #include "platform/apple/conversions.hpp"
 #include "stores/reminder_store.hpp"
@@ -20,7 +21,8 @@
 // No Objective-C exception leaves this file: each call into EventKit is
 // wrapped, and a call that raised ends in the nearest outcome the seam
 // defines (a refused request, no lists, a predicate that selects nothing, a
-// fetch without reminders).
+// fetch without reminders). No C++ exception enters EventKit's frames: every
+// block that EventKit calls runs its work inside answer::atBoundary.
 
 namespace pimbridge::stores {
 namespace {
@@ -63,11 +65,11 @@ std::optional<std::vector<Reminder>> remindersFrom(NSArray<EKReminder*>* _Nullab
 class EventKitReminderStore final : public ReminderStore {
  public:
   void requestFullAccessToReminders(AccessCompletion completion) override {
-    __block auto done = apple::atMostOnce(std::move(completion));
+    const auto done = apple::atMostOnce(std::move(completion));
     if (@available(macOS 14.0, *)) {
       @try {
         [store_ requestFullAccessToRemindersWithCompletion:^(BOOL granted, NSError* _Nullable error) {
-          done(granted, error != nil);
+          answer::atBoundary([&] { done(granted, error != nil); });
         }];
       } @catch (id) {
         done(false, true);
@@ -80,11 +82,11 @@ class EventKitReminderStore final : public ReminderStore {
   }
 
   void requestAccess(ReminderEntityType type, AccessCompletion completion) override {
-    __block auto done = apple::atMostOnce(std::move(completion));
+    const auto done = apple::atMostOnce(std::move(completion));
     @try {
       [store_ requestAccessToEntityType:static_cast<EKEntityType>(type)
                              completion:^(BOOL granted, NSError* _Nullable error) {
-                               done(granted, error != nil);
+                               answer::atBoundary([&] { done(granted, error != nil); });
                              }];
     } @catch (id) {
       done(false, true);
@@ -121,7 +123,7 @@ class EventKitReminderStore final : public ReminderStore {
   }
 
   void fetchReminders(const ReminderPredicate& predicate, FetchCompletion completion) override {
-    __block auto done = apple::atMostOnce(std::move(completion));
+    const auto done = apple::atMostOnce(std::move(completion));
     const auto* own = dynamic_cast<const EventKitReminderPredicate*>(&predicate);
     NSPredicate* selection = own != nullptr ? own->predicate() : nil;
     if (selection == nil) {
@@ -131,7 +133,7 @@ class EventKitReminderStore final : public ReminderStore {
     @try {
       [store_ fetchRemindersMatchingPredicate:selection
                                    completion:^(NSArray<EKReminder*>* _Nullable reminders) {
-                                     done(remindersFrom(reminders));
+                                     answer::atBoundary([&] { done(remindersFrom(reminders)); });
                                    }];
     } @catch (id) {
       // A fetch that failed to start will deliver nothing; answering now

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "answer/boundary.hpp"
 #include "platform/simulated/world.hpp"
 #include "stores/contact_store.hpp"
 #include "stores/platform.hpp"
@@ -45,13 +46,15 @@ void trace(std::string_view word, std::string_view detail = {}, bool withDetail 
   static_cast<void>(::write(traceFd, line.data(), line.size()));
 }
 
-// Runs the callback on its own thread after the delay. The thread is not
-// joined: a callback that is due after the process has ended never runs.
+// Runs the callback on its own thread after the delay, as a platform queue
+// would: what the callback and the delivery allocate may fail there, and that
+// must end the run through the tool's fallback, not abort it. The thread is
+// not joined: a callback that is due after the process has ended never runs.
 template <typename F>
 void later(std::int64_t afterMs, F&& callback) {
   std::thread([afterMs, callback = std::forward<F>(callback)]() mutable {
     std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
-    callback();
+    answer::atBoundary(callback);
   }).detach();
 }
 
