@@ -35,11 +35,13 @@ struct FetchSlot {
 stores::FetchCompletion completionFor(std::shared_ptr<FetchSlot> slot, std::string listTitle) {
   return [slot = std::move(slot),
           listTitle = std::move(listTitle)](std::optional<std::vector<stores::Reminder>> reminders) {
-    Rows rows = rowsOf(std::move(reminders), listTitle);
-    const std::lock_guard lock(slot->mutex);
-    if (slot->open) slot->rows = std::move(rows);
-    slot->done = true;
-    slot->signalled.notify_one();
+    answer::atBoundary([&] {
+      Rows rows = rowsOf(std::move(reminders), listTitle);
+      const std::lock_guard lock(slot->mutex);
+      if (slot->open) slot->rows = std::move(rows);
+      slot->done = true;
+      slot->signalled.notify_one();
+    });
   };
 }
 
