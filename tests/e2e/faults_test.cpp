@@ -41,6 +41,63 @@ TEST(Faults, ReaderGoneEndsBySigpipe) {
   }
 }
 
+// Show that a host that ignores SIGPIPE (the disposition survives exec) gets
+// status 1 for an answer that its pipe could not take, never a success.
+TEST(Faults, ReaderGoneWithSigpipeIgnoredIsAFailure) {
+  for (const char* command : {"authorization", "reminders", "contacts", "nonsense"}) {
+    Invocation inv;
+    inv.world = everything;
+    inv.args = {command};
+    inv.brokenPipe = true;
+    inv.wrapper = {"sh", "-c", R"(trap '' PIPE && exec "$0" "$@")"};
+    const ToolRun run = runTool(inv);
+    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_EQ(run.err, "") << command;
+  }
+}
+
+// Show that running out of memory, wherever it happens (inside the fetch
+// completion on the platform's thread, or while the answer is built on the
+// main thread), ends the run as an unencodable answer does: nothing on
+// standard output, the fixed text on standard error, status 1; with enough
+// memory the whole answer comes out. Never an abort.
+TEST(Faults, OutOfMemoryEndsThroughTheFallback) {
+  if (std::getenv("PIMBRIDGE_SANITIZED") != nullptr) GTEST_SKIP() << "a sanitized build reserves more address space";
+  const std::string world =
+      json{{"reminders", {{"status", 3}, {"lists", {{{"id", "A"}, {"title", "A"}, {"generate", 1500000}}}}}}}.dump();
+  int fellBack = 0;
+  int answered = 0;
+  // Around 400 MiB the allocation fails in the completion; a little higher,
+  // in building the answer; at 700 MiB there is room for all of it.
+  for (int limitKiB : {360000, 380000, 400000, 420000, 440000, 460000, 480000, 700000}) {
+    Invocation inv;
+    inv.world = world;
+    inv.args = {"reminders"};
+    inv.wrapper = {"sh", "-c", "ulimit -v " + std::to_string(limitKiB) + R"( && exec "$0" "$@")"};
+    const ToolRun run = runTool(inv);
+    if (run.status == 1) {
+      ++fellBack;
+      EXPECT_EQ(run.out, "") << limitKiB;
+      EXPECT_EQ(run.err, R"({"error":"encoding"})") << limitKiB;
+    } else {
+      ++answered;
+      EXPECT_EQ(run.status, 0) << limitKiB << "\n" << run.err;
+      EXPECT_EQ(run.err, "") << limitKiB;
+      // Counted rather than parsed: parsing 120 MiB would cost more than the run.
+      std::size_t rows = 0;
+      for (auto at = run.out.find("\"completed\":"); at != std::string::npos;
+           at = run.out.find("\"completed\":", at + 1)) {
+        ++rows;
+      }
+      EXPECT_EQ(rows, 1500000u) << limitKiB;
+      EXPECT_EQ(run.out.substr(run.out.size() - 4), "}]}\n") << limitKiB;
+    }
+  }
+  // The limits must reach both sides, or the test showed nothing.
+  EXPECT_GT(fellBack, 0);
+  EXPECT_GT(answered, 0);
+}
+
 // Show that the longest single argument the kernel passes, and 100,000
 // identifiers, are taken as list identifiers without trouble.
 TEST(Faults, HugeArguments) {
@@ -58,7 +115,7 @@ TEST(Faults, HugeArguments) {
   EXPECT_EQ(run.answer()["reminders"].size(), 2u);
 
   std::vector<std::string> many{"reminders"};
-  for (int i = 0; i < 100000; ++i) many.push_back("L" + std::to_string(i));
+  for (int i = 0; i < 100000; ++i) many.push_back(std::string("L").append(std::to_string(i)));
   many.push_back("B");
   run = runTool(world, many);
   EXPECT_EQ(run.status, 0);
@@ -70,7 +127,7 @@ TEST(Faults, HugeContacts) {
   json contacts = json::array();
   const std::string half(32 * 1024, 'n');
   for (int i = 0; i < 2000; ++i)
-    contacts.push_back({{"id", "c" + std::to_string(i)}, {"given", half}, {"family", half}});
+    contacts.push_back({{"id", std::string("c").append(std::to_string(i))}, {"given", half}, {"family", half}});
   const ToolRun run = runTool(json{{"contacts", {{"status", 3}, {"contacts", contacts}}}}.dump(), {"contacts"});
   EXPECT_EQ(run.status, 0);
   const auto answer = run.answer();
@@ -85,7 +142,8 @@ TEST(Faults, FetchesAroundTheirDeadline) {
   json lists = json::array();
   const int delays[] = {4900, 4960, 5000, 5040, 5100};
   for (int i = 0; i < 5; ++i) {
-    json l = {{"id", "L" + std::to_string(i)}, {"title", "L" + std::to_string(i)}, {"generate", 150}};
+    const std::string name = std::string("L").append(std::to_string(i));
+    json l = {{"id", name}, {"title", name}, {"generate", 150}};
     l["after_ms"] = delays[i];
     lists.push_back(l);
   }
