@@ -8,6 +8,7 @@ cmake --preset default >/dev/null
 cmake --build --preset default --target pimbridge
 for command in authorization reminder-lists reminders contacts; do
   echo "\$ pimbridge $command"
-  build/default/src/pimbridge "$command"
-  echo "(exit status $?)"
+  status=0
+  build/default/src/pimbridge "$command" || status=$?
+  echo "(exit status $status)"
 done

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds pimbridge and runs every test: the whole suite in the normal build
-# and under AddressSanitizer with UndefinedBehaviorSanitizer, the fuzz targets
-# for a bounded time, then the tests where threads meet under ThreadSanitizer.
+# Builds pimbridge and runs every test: the formatting check, the whole suite
+# in the normal build and under AddressSanitizer with
+# UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, the tests
+# where threads meet under ThreadSanitizer, and an optimised (-O3) build of
+# everything with its unit tests, where the compiler warns differently.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/check-format.sh
 
 # A sanitizer report ends the run that made it, which fails its test.
 # Its status (86) is one the tool never ends with.
@@ -25,3 +28,7 @@ ctest --preset asan --label-regex fuzz --parallel 3
 cmake --preset tsan
 cmake --build --preset tsan
 ctest --preset tsan -R 'SlowFetches|AccessWait|Answers|Versions|Access\.|Threshold|AtMostOnce|FetchesAround|AnswerAroundDeadline'
+
+cmake --preset release
+cmake --build --preset release
+ctest --preset release --label-exclude e2e

@@ -243,7 +243,7 @@ TEST(SlowFetches, LateCompletionsRaceTheCommand) {
   json lists = json::array();
   const int delays[] = {4990, 5000, 5010};
   for (int i = 0; i < 3; ++i) {
-    auto l = generated("L" + std::to_string(i), 400);
+    auto l = generated(std::string("L").append(std::to_string(i)), 400);
     l["after_ms"] = delays[i];
     lists.push_back(l);
   }
