@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     stores::startPlatform();
     for (const auto& candidate : commands) {
       if (candidate.word == cli::command) {
-        candidate.run();
+        stores::runCommand(candidate.run);
         answer::endProcess(0);
       }
     }

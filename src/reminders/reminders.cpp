@@ -1,6 +1,5 @@
 #include "reminders/reminders.hpp"
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -11,6 +10,7 @@
 #include "permissions/status.hpp"
 #include "reminders/iso.hpp"
 #include "reminders/reminder_row.hpp"
+#include "stores/platform.hpp"
 #include "stores/reminder_store.hpp"
 
 namespace pimbridge::reminders {
@@ -26,10 +26,10 @@ using Rows = std::vector<ReminderRow>;
 // closed drops its rows: the command has already moved on without them.
 struct FetchSlot {
   std::mutex mutex;
-  std::condition_variable signalled;
-  bool done = false;
   bool open = true;
+  bool arrived = false;  // the rows are in the slot
   Rows rows;
+  stores::Signal delivered;
 };
 
 stores::FetchCompletion completionFor(std::shared_ptr<FetchSlot> slot, std::string listTitle) {
@@ -37,20 +37,22 @@ stores::FetchCompletion completionFor(std::shared_ptr<FetchSlot> slot, std::stri
           listTitle = std::move(listTitle)](std::optional<std::vector<stores::Reminder>> reminders) {
     answer::atBoundary([&] {
       Rows rows = rowsOf(std::move(reminders), listTitle);
-      const std::lock_guard lock(slot->mutex);
-      if (slot->open) slot->rows = std::move(rows);
-      slot->done = true;
-      slot->signalled.notify_one();
+      {
+        const std::lock_guard lock(slot->mutex);
+        if (!slot->open) return;
+        slot->rows = std::move(rows);
+        slot->arrived = true;
+      }
+      slot->delivered.raise();
     });
   };
 }
 
-// Waits for the fetch until the deadline, then closes the slot and takes
-// whatever rows it holds.
-Rows awaitRows(FetchSlot& slot, std::chrono::steady_clock::time_point deadline) {
-  std::unique_lock lock(slot.mutex);
-  slot.signalled.wait_until(lock, deadline, [&slot] { return slot.done; });
+// Closes the slot and takes its rows; none when they had not arrived.
+std::optional<Rows> closeSlot(FetchSlot& slot) {
+  const std::lock_guard lock(slot.mutex);
   slot.open = false;
+  if (!slot.arrived) return std::nullopt;
   return std::move(slot.rows);
 }
 
@@ -116,11 +118,21 @@ void exportReminders(std::span<const std::string_view> listIdentifiers) {
   for (const auto& calendar : chosen) {
     const auto predicate = store->predicateForReminders(calendar);
     auto slot = std::make_shared<FetchSlot>();
-    store->fetchReminders(*predicate, completionFor(slot, calendar.title));
+    const auto fetch = store->fetchReminders(*predicate, completionFor(slot, calendar.title));
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(fetchWait);
-    fetched.push_back(awaitRows(*slot, deadline));
-    rowCount += fetched.back().size();
+    // NOTE: the wait serves the main thread's run loop, because a store may
+    // deliver its completion there; a plain blocking wait would then time out
+    // on every list and print an empty answer as a success.
+    stores::waitOnMainThreadFor(slot->delivered, deadline);
+    auto rows = closeSlot(*slot);
+    if (!rows) {
+      // Nothing came in time: the store may stop working on it.
+      store->cancelFetch(*fetch);
+      rows.emplace();
+    }
+    rowCount += rows->size();
+    fetched.push_back(std::move(*rows));
     if (rowCount >= rowThreshold) break;
   }
   answer::emit(remindersResult(fetched));

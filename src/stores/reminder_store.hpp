@@ -46,9 +46,17 @@ class ReminderPredicate {
   virtual ~ReminderPredicate() = default;
 };
 
-// Called once per fetch, on a thread of the store's choosing. No list at all
-// means the store had no reminders to give.
+// Called once per fetch, on a thread of the store's choosing (the main thread
+// included, inside a main-thread wait). No list at all means the store had no
+// reminders to give.
 using FetchCompletion = std::function<void(std::optional<std::vector<Reminder>> reminders)>;
+
+// A fetch that has been started: what the store needs to cancel it. Made by
+// the store, opaque to the tool.
+class ReminderFetch {
+ public:
+  virtual ~ReminderFetch() = default;
+};
 
 class ReminderStore {
  public:
@@ -63,7 +71,11 @@ class ReminderStore {
   // The calendar must be one that calendars() gave on this store.
   virtual std::unique_ptr<ReminderPredicate> predicateForReminders(const ReminderCalendar& calendar) = 0;
   // Starts the fetch and returns at once; the completion runs later.
-  virtual void fetchReminders(const ReminderPredicate& predicate, FetchCompletion completion) = 0;
+  virtual std::unique_ptr<ReminderFetch> fetchReminders(const ReminderPredicate& predicate,
+                                                        FetchCompletion completion) = 0;
+  // Cancels a fetch of this store that the tool stopped waiting for. Its
+  // completion may still run (it may be running already); the tool ignores it.
+  virtual void cancelFetch(const ReminderFetch& fetch) = 0;
 };
 
 // A new store instance for one command.

@@ -179,6 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenWorld{"BadHexDigit", R"({"reminders": {"lists": [{"id": {"hex": "zz"}, "title": "t"}]}})"},
         BrokenWorld{"ListWithoutTitle", R"({"reminders": {"lists": [{"id": "a"}]}})"},
         BrokenWorld{"UnknownFetchMode", R"({"reminders": {"lists": [{"id": "a", "title": "t", "fetch": "late"}]}})"},
+        BrokenWorld{"UnknownDeliveryThread",
+                    R"({"reminders": {"lists": [{"id": "a", "title": "t", "deliver_on": "queue"}]}})"},
         BrokenWorld{"NegativeAfter", R"({"reminders": {"lists": [{"id": "a", "title": "t", "after_ms": -1}]}})"},
         BrokenWorld{
             "UnknownDueKey",

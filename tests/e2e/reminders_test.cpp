@@ -269,6 +269,66 @@ TEST(SlowFetches, CompletionAfterTheWaitIsDropped) {
   EXPECT_EQ(ids(run.answer()), std::vector<std::string>{"b1"});
 }
 
+struct WaitCase {
+  std::string name;
+  friend void PrintTo(const WaitCase& c, std::ostream* os) { *os << c.name; }
+  json lists;                          // each list's keys beyond id, title and one reminder
+  std::vector<std::string> rows;       // the lists whose row is in the answer
+  std::vector<std::string> cancelled;  // the lists cancelled, once each, in order
+  double longestSeconds;               // the designed waits of the run
+};
+
+class Waits : public testing::TestWithParam<WaitCase> {};
+
+// Show how a list's wait ends: a completion delivered on the main thread
+// itself (as one sent to the main queue) is served inside the wait and
+// counts; one that does not come before the deadline leaves its list out,
+// and exactly that fetch is cancelled, once; a list that answered is never
+// cancelled.
+TEST_P(Waits, ServeTheMainThreadAndCancelWhatTimedOut) {
+  const auto& p = GetParam();
+  json lists = json::array();
+  for (const auto& [id, keys] : p.lists.items()) {
+    json l = list(id, id, {reminder(id + "1", "x")});
+    l.update(keys);
+    lists.push_back(l);
+  }
+  const double start = startSeconds();
+  const ToolRun run = runTool(withLists(lists), {"reminders"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  const json answer = run.answer();
+  std::vector<std::string> rows;
+  for (const auto& r : answer["reminders"]) rows.push_back(r["list"]);
+  EXPECT_EQ(rows, p.rows);
+  std::vector<std::string> cancelled;
+  for (const auto& line : run.trace) {
+    if (line.rfind("reminders.cancel ", 0) == 0) cancelled.push_back(line.substr(17));
+  }
+  EXPECT_EQ(cancelled, p.cancelled);
+  EXPECT_LT(run.seconds, p.longestSeconds + start + 0.8);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, Waits,
+    testing::Values(
+        WaitCase{"OnTheMainThread", {{"A", {{"deliver_on", "main"}}}}, {"A"}, {}, 0},
+        WaitCase{"OnTheMainThreadLateInTheWait", {{"A", {{"deliver_on", "main"}, {"after_ms", 3000}}}}, {"A"}, {}, 3.0},
+        WaitCase{"OnTheMainThreadAfterTheDeadline",
+                 {{"A", {{"deliver_on", "main"}, {"after_ms", 5600}}}, {"B", json::object()}},
+                 {"B"},
+                 {"A"},
+                 5.0},
+        WaitCase{"NeverAndAbsentAndAnswered",
+                 {{"A", {{"fetch", "never"}}},
+                  {"B", json::object()},
+                  {"C", {{"fetch", "absent"}, {"deliver_on", "main"}}},
+                  {"D", {{"fetch", "never"}, {"deliver_on", "main"}}}},
+                 {"B"},
+                 {"A", "D"},
+                 10.0}),
+    CaseName());
+
 // Show that without full access the identifiers are not even looked at.
 TEST(Reminders, WriteOnlyIsRefusedBeforeAnything) {
   const std::string world = json{{"reminders", {{"status", 4}, {"lists", threeLists}}}}.dump();

@@ -38,6 +38,17 @@ class EventKitReminderPredicate final : public ReminderPredicate {
   NSPredicate* _Nullable predicate_;
 };
 
+// A started fetch: the identifier EventKit returned for it, which cancels it.
+class EventKitReminderFetch final : public ReminderFetch {
+ public:
+  explicit EventKitReminderFetch(id _Nullable identifier) : identifier_(identifier) {}
+
+  id _Nullable identifier() const { return identifier_; }
+
+ private:
+  id _Nullable identifier_;
+};
+
 Reminder reminderFrom(EKReminder* _Nonnull reminder) {
   Reminder result;
   result.identifier = apple::stdString(reminder.calendarItemIdentifier);
@@ -122,23 +133,36 @@ class EventKitReminderStore final : public ReminderStore {
     return std::make_unique<EventKitReminderPredicate>(predicate);
   }
 
-  void fetchReminders(const ReminderPredicate& predicate, FetchCompletion completion) override {
+  std::unique_ptr<ReminderFetch> fetchReminders(const ReminderPredicate& predicate,
+                                                FetchCompletion completion) override {
     const auto done = apple::atMostOnce(std::move(completion));
     const auto* own = dynamic_cast<const EventKitReminderPredicate*>(&predicate);
     NSPredicate* selection = own != nullptr ? own->predicate() : nil;
     if (selection == nil) {
       done(std::vector<Reminder>{});
-      return;
+      return std::make_unique<EventKitReminderFetch>(nil);
     }
+    id identifier = nil;
     @try {
-      [store_ fetchRemindersMatchingPredicate:selection
-                                   completion:^(NSArray<EKReminder*>* _Nullable reminders) {
-                                     answer::atBoundary([&] { done(remindersFrom(reminders)); });
-                                   }];
+      identifier = [store_ fetchRemindersMatchingPredicate:selection
+                                                completion:^(NSArray<EKReminder*>* _Nullable reminders) {
+                                                  answer::atBoundary([&] { done(remindersFrom(reminders)); });
+                                                }];
     } @catch (id) {
       // A fetch that failed to start will deliver nothing; answering now
       // spares the command its wait for this list.
       done(std::nullopt);
+    }
+    return std::make_unique<EventKitReminderFetch>(identifier);
+  }
+
+  void cancelFetch(const ReminderFetch& fetch) override {
+    const auto* own = dynamic_cast<const EventKitReminderFetch*>(&fetch);
+    if (own == nullptr || own->identifier() == nil) return;
+    @try {
+      [store_ cancelFetchRequest:own->identifier()];
+    } @catch (id) {
+      // The fetch is given up either way; its late completion is ignored.
     }
   }
 

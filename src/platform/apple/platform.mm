@@ -1,8 +1,11 @@
-// Process-level facilities on macOS: start-up, the running system's version
-// and the main-thread wait of the access requests.
+// Process-level facilities on macOS: start-up, the frame around a command,
+// the running system's version and the main thread's waits, which serve the
+// main run loop and with it the main queue.
 #import <Foundation/Foundation.h>
+#include <dispatch/dispatch.h>
 
 #include <chrono>
+#include <functional>
 
 #include "stores/platform.hpp"
 
@@ -21,27 +24,57 @@ OsVersion runningOsVersion() {
   return OsVersion{version.majorVersion, version.minorVersion, version.patchVersion};
 }
 
-void waitOnMainThreadUntil(std::chrono::steady_clock::time_point deadline) {
-  NSRunLoop* loop = NSRunLoop.currentRunLoop;
-  void (^doNothing)(NSTimer*) = ^(NSTimer*) {
-    // The timer is there to be waited for, not to act.
-  };
-  for (;;) {
-    const std::chrono::duration<double> remaining = deadline - std::chrono::steady_clock::now();
-    if (remaining.count() <= 0) return;
-    @autoreleasepool {
-      // NOTE: runUntilDate: returns at once when the run loop has no input
-      // source or timer, which is the usual state of a command-line tool's
-      // main loop. A one-shot timer at the deadline gives it one, so the loop
-      // runs, serving the main queue, until then. The surrounding loop
-      // enforces the deadline on the steady clock whenever runUntilDate:
-      // comes back early.
-      NSTimer* wake = [NSTimer timerWithTimeInterval:remaining.count() repeats:NO block:doNothing];
-      [loop addTimer:wake forMode:NSDefaultRunLoopMode];
-      [loop runUntilDate:[NSDate dateWithTimeIntervalSinceNow:remaining.count()]];
-      [wake invalidate];
-    }
+namespace {
+
+// Runs the main run loop once, until a source has been handled (a block on the
+// main queue among them) or the deadline has passed; false once it has.
+bool serveMainRunLoopOnce(std::chrono::steady_clock::time_point deadline) {
+  const std::chrono::duration<double> remaining = deadline - std::chrono::steady_clock::now();
+  if (remaining.count() <= 0) return false;
+  @autoreleasepool {
+    // NOTE: the run loop returns at once when it has no input source or timer,
+    // which is the usual state of a command-line tool's main loop. A one-shot
+    // timer at the deadline gives it one, so that it runs, serving the main
+    // queue, until then. The callers enforce the deadline on the steady clock
+    // whenever the loop comes back early.
+    NSTimer* wake = [NSTimer timerWithTimeInterval:remaining.count()
+                                           repeats:NO
+                                             block:^(NSTimer*){
+                                             }];
+    NSRunLoop* loop = NSRunLoop.currentRunLoop;
+    [loop addTimer:wake forMode:NSDefaultRunLoopMode];
+    [loop runMode:NSDefaultRunLoopMode beforeDate:[NSDate dateWithTimeIntervalSinceNow:remaining.count()]];
+    [wake invalidate];
   }
+  return true;
+}
+
+}  // namespace
+
+void runCommand(const std::function<void()>& command) {
+  @autoreleasepool {
+    command();
+  }
+}
+
+void waitOnMainThreadUntil(std::chrono::steady_clock::time_point deadline) {
+  while (serveMainRunLoopOnce(deadline)) {
+  }
+}
+
+bool waitOnMainThreadFor(Signal& signal, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    if (signal.raised()) return true;
+    if (!serveMainRunLoopOnce(deadline)) return signal.raised();
+  }
+}
+
+void wakeMainThread() {
+  // An empty block on the main queue ends the main run loop's current turn,
+  // so that a wait serving it sees the raised signal at once rather than at
+  // its deadline.
+  dispatch_async(dispatch_get_main_queue(), ^{
+                 });
 }
 
 }  // namespace pimbridge::stores

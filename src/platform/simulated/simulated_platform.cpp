@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "answer/boundary.hpp"
 #include "platform/simulated/world.hpp"
@@ -58,6 +62,41 @@ void later(std::int64_t afterMs, F&& callback) {
   }).detach();
 }
 
+// Completions sent to the main thread, as to a main queue: they run only
+// inside a main-thread wait, once due, earliest first. Only the main thread
+// touches them (fetches are started there), so they need no lock.
+struct MainTask {
+  std::chrono::steady_clock::time_point due;
+  std::function<void()> run;
+};
+std::vector<MainTask> mainTasks;
+
+std::optional<std::chrono::steady_clock::time_point> nextMainTaskDue() {
+  std::optional<std::chrono::steady_clock::time_point> next;
+  for (const auto& task : mainTasks) {
+    if (!next || task.due < *next) next = task.due;
+  }
+  return next;
+}
+
+void runDueMainTasks() {
+  for (;;) {
+    auto earliest = std::min_element(mainTasks.begin(), mainTasks.end(),
+                                     [](const MainTask& a, const MainTask& b) { return a.due < b.due; });
+    if (earliest == mainTasks.end() || earliest->due > std::chrono::steady_clock::now()) return;
+    auto run = std::move(earliest->run);
+    mainTasks.erase(earliest);
+    answer::atBoundary(run);
+  }
+}
+
+// The end of a main-thread wait's next pause: the deadline, or the moment the
+// next main-thread completion falls due when that comes first.
+std::chrono::steady_clock::time_point pauseUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto next = nextMainTaskDue();
+  return next && *next < deadline ? *next : deadline;
+}
+
 void answerLater(const std::optional<simulated::AccessAnswer>& answer, std::atomic<RawStatus>& state,
                  AccessCompletion completion) {
   if (!answer) return;  // this store never answers
@@ -70,6 +109,12 @@ void answerLater(const std::optional<simulated::AccessAnswer>& answer, std::atom
 class SimReminderPredicate final : public ReminderPredicate {
  public:
   explicit SimReminderPredicate(std::size_t position) : position(position) {}
+  std::size_t position;
+};
+
+class SimReminderFetch final : public ReminderFetch {
+ public:
+  explicit SimReminderFetch(std::size_t position) : position(position) {}
   std::size_t position;
 };
 
@@ -101,18 +146,35 @@ class SimReminderStore final : public ReminderStore {
     return std::make_unique<SimReminderPredicate>(calendar.position);
   }
 
-  void fetchReminders(const ReminderPredicate& predicate, FetchCompletion completion) override {
-    const auto& list = world.reminders.lists.at(static_cast<const SimReminderPredicate&>(predicate).position);
+  std::unique_ptr<ReminderFetch> fetchReminders(const ReminderPredicate& predicate,
+                                                FetchCompletion completion) override {
+    const auto position = static_cast<const SimReminderPredicate&>(predicate).position;
+    const auto& list = world.reminders.lists.at(position);
     trace("reminders.fetch", list.id, true);
-    if (list.fetch == simulated::FetchMode::never) return;
-    later(list.afterMs, [&list, completion = std::move(completion)] {
+    auto fetch = std::make_unique<SimReminderFetch>(position);
+    if (list.fetch == simulated::FetchMode::never) return fetch;
+    auto complete = [&list, completion = std::move(completion)] {
       if (list.fetch == simulated::FetchMode::absent) {
         completion(std::nullopt);
       } else {
         completion(deliver(list));
       }
       trace("reminders.fetch-completed", list.id, true);
-    });
+    };
+    if (list.deliverOn == simulated::DeliverOn::main) {
+      mainTasks.push_back(
+          MainTask{std::chrono::steady_clock::now() + std::chrono::milliseconds(list.afterMs), std::move(complete)});
+    } else {
+      later(list.afterMs, std::move(complete));
+    }
+    return fetch;
+  }
+
+  // NOTE: a cancelled fetch still completes when it falls due, as a store
+  // that is already delivering, or that ignores the cancel, would: late
+  // completions must stay harmless.
+  void cancelFetch(const ReminderFetch& fetch) override {
+    trace("reminders.cancel", world.reminders.lists.at(static_cast<const SimReminderFetch&>(fetch).position).id, true);
   }
 
  private:
@@ -256,9 +318,29 @@ OsVersion runningOsVersion() {
   return world.osVersion;
 }
 
-void waitOnMainThreadUntil(std::chrono::steady_clock::time_point deadline) {
-  std::this_thread::sleep_until(deadline);
+void runCommand(const std::function<void()>& command) {
+  command();
 }
+
+void waitOnMainThreadUntil(std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    runDueMainTasks();
+    if (std::chrono::steady_clock::now() >= deadline) return;
+    std::this_thread::sleep_until(pauseUntil(deadline));
+  }
+}
+
+bool waitOnMainThreadFor(Signal& signal, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    runDueMainTasks();
+    if (signal.raised()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    signal.waitUntil(pauseUntil(deadline));
+  }
+}
+
+// The waits above watch the signal themselves.
+void wakeMainThread() {}
 
 std::unique_ptr<ReminderStore> makeReminderStore() {
   trace("reminders.init");

@@ -159,7 +159,7 @@ SimReminder reminder(const json& value, const std::string& where) {
 }
 
 SimList list(const json& value, const std::string& where) {
-  onlyKeys(value, where, {"id", "title", "fetch", "after_ms", "reminders", "generate"});
+  onlyKeys(value, where, {"id", "title", "fetch", "after_ms", "deliver_on", "reminders", "generate"});
   SimList l;
   l.id = text(required(value, "id", where), at(where, "id"));
   l.title = text(required(value, "title", where), at(where, "title"));
@@ -176,6 +176,16 @@ SimList list(const json& value, const std::string& where) {
     }
   }
   if (auto it = value.find("after_ms"); it != value.end()) l.afterMs = count(*it, at(where, "after_ms"));
+  if (auto it = value.find("deliver_on"); it != value.end()) {
+    const std::string thread = it->is_string() ? it->get<std::string>() : std::string();
+    if (thread == "other") {
+      l.deliverOn = DeliverOn::other;
+    } else if (thread == "main") {
+      l.deliverOn = DeliverOn::main;
+    } else {
+      fail(at(where, "deliver_on"), "must be \"other\" or \"main\"");
+    }
+  }
   if (auto it = value.find("reminders"); it != value.end()) {
     const auto& items = array(*it, at(where, "reminders"));
     for (std::size_t i = 0; i < items.size(); ++i)

@@ -40,11 +40,16 @@ struct SimReminder {
 
 enum class FetchMode { normal, never, absent };
 
+// Where a fetch completion runs: on a thread of its own, or on the main
+// thread inside the platform's wait, as a completion sent to the main queue.
+enum class DeliverOn { other, main };
+
 struct SimList {
   std::string id;
   std::string title;
   FetchMode fetch = FetchMode::normal;
   std::int64_t afterMs = 0;
+  DeliverOn deliverOn = DeliverOn::other;
   std::vector<SimReminder> reminders;
   std::uint64_t generate = 0;
 };

@@ -59,6 +59,7 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
 - (NSPredicate *)predicateForRemindersInCalendars:(nullable NSArray<EKCalendar *> *)calendars;
 - (id)fetchRemindersMatchingPredicate:(NSPredicate *)predicate
                            completion:(void (^)(NSArray<EKReminder *> *_Nullable reminders))completion;
+- (void)cancelFetchRequest:(id)fetchIdentifier;
 @end
 
 #pragma clang assume_nonnull end

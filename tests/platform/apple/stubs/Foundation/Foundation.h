@@ -160,6 +160,7 @@ FOUNDATION_EXTERN NSRunLoopMode const NSDefaultRunLoopMode;
 @property(class, readonly, strong) NSRunLoop *currentRunLoop;
 - (void)addTimer:(NSTimer *)timer forMode:(NSRunLoopMode)mode;
 - (void)runUntilDate:(NSDate *)limitDate;
+- (BOOL)runMode:(NSRunLoopMode)mode beforeDate:(NSDate *)limitDate;
 @end
 
 #pragma clang assume_nonnull end
