@@ -38,6 +38,27 @@ std::string readWhole(const std::string& path) {
   return s.str();
 }
 
+// Appends the run to the answer log, one JSON object a line, when the suite
+// keeps one. A run ended by a signal has no answer and no status to check.
+void logAnswer(const std::vector<std::string>& args, const ToolRun& run) {
+  const char* path = std::getenv("PIMBRIDGE_ANSWER_LOG");
+  if (path == nullptr || run.status < 0) return;
+  const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+  const nlohmann::json record = {
+      {"test", test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : std::string("?")},
+      {"args", args},
+      {"status", run.status},
+      {"out", run.out}};
+  const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  // One write per record: the cases of the suite run side by side and append
+  // to the same file.
+  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    ADD_FAILURE() << "cannot append to the answer log " << path;
+  }
+  if (fd >= 0) ::close(fd);
+}
+
 }  // namespace
 
 nlohmann::json ToolRun::answer() const {
@@ -126,6 +147,8 @@ ToolRun runTool(const Invocation& inv) {
   if (run.err.find("Sanitizer") != std::string::npos || run.err.find("runtime error:") != std::string::npos) {
     ADD_FAILURE() << "sanitizer report from the tool:\n" << run.err;
   }
+
+  if (inv.logAnswer) logAnswer(inv.args, run);
 
   std::istringstream trace(readWhole(tracePath));
   for (std::string line; std::getline(trace, line);) run.trace.push_back(line);

@@ -33,6 +33,11 @@ struct Invocation {
   bool brokenPipe = false;           // standard output is a pipe whose reader has gone
   bool trace = true;                 // set PIMBRIDGE_TRACE
   std::vector<std::string> wrapper;  // runs the tool under this command (valgrind, say)
+  // Every answer goes to the answer log (PIMBRIDGE_ANSWER_LOG), which CTest
+  // checks against the published schemas after the suite. Only a test that
+  // checks an answer too large for that (over a hundred megabytes) itself
+  // leaves it out, saying so.
+  bool logAnswer = true;
 };
 
 ToolRun runTool(const Invocation& invocation);
