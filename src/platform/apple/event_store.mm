@@ -73,7 +73,13 @@ std::optional<std::vector<Reminder>> remindersFrom(NSArray<EKReminder*>* _Nullab
   std::vector<Reminder> result;
   result.reserve(reminders.count);
   @try {
-    for (EKReminder* reminder in reminders) result.push_back(reminderFrom(reminder));
+    for (EKReminder* reminder in reminders) {
+      // What reading one reminder autoreleases is released before the next,
+      // so that memory stays flat over a list of any length.
+      @autoreleasepool {
+        result.push_back(reminderFrom(reminder));
+      }
+    }
   } @catch (id) {
   }
   return result;
