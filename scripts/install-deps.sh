@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang clang-format libc++-14-dev libc++abi-14-dev libc6-dev-arm64-cross libclang-rt-14-dev
+  cmake ninja-build g++ clang clang-format libc++-14-dev libc++abi-14-dev libclang-rt-14-dev
+  libc6-dev-arm64-cross libc6-dev-amd64-cross
   libgtest-dev nlohmann-json3-dev libbenchmark-dev rapidjson-dev valgrind time
   python3-jsonschema nodejs node-typescript
 )

@@ -146,14 +146,18 @@ class ContactsContactStore final : public ContactStore {
     void (^deliver)(CNContact*, BOOL*) = ^(CNContact* contact, BOOL* stop) {
       answer::atBoundary([&] {
         std::optional<Contact> converted;
-        @try {
-          converted = contactFrom(contact, asked);
-        } @catch (id) {
-          // Counted as a failure of the enumeration, which stops here rather
-          // than raising through the framework's own frames.
-          *failed = true;
-          *stop = YES;
-          return;
+        // What reading one contact autoreleases is released before the next,
+        // so that memory stays flat over any number of contacts.
+        @autoreleasepool {
+          @try {
+            converted = contactFrom(contact, asked);
+          } @catch (id) {
+            // Counted as a failure of the enumeration, which stops here rather
+            // than raising through the framework's own frames.
+            *failed = true;
+            *stop = YES;
+            return;
+          }
         }
         bool stopRequested = *stop;
         (*callerStep)(std::move(*converted), stopRequested);
@@ -165,6 +169,10 @@ class ContactsContactStore final : public ContactStore {
       CNContactFetchRequest* fetch =
           [[CNContactFetchRequest alloc] initWithKeysToFetch:keyDescriptors(request.keysToFetch)];
       fetch.predicate = selection;
+      // Unified contacts, as the framework gives by default: a person linked
+      // across accounts comes once, with the unified identifier and the
+      // numbers and addresses of every linked card.
+      fetch.unifyResults = YES;
       NSError* error = nil;
       const BOOL succeeded = [store_ enumerateContactsWithFetchRequest:fetch error:&error usingBlock:deliver];
       return succeeded && !readFailed;

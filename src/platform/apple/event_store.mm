@@ -18,6 +18,12 @@
 #error "This file requires ARC support."
 #endif
 
+// The oldest macOS the build runs on, which decides whether a request that
+// later systems deprecate is compiled at all. Clang sets it from the target.
+#ifndef __ENVIRONMENT_MAC_OS_X_VERSION_MIN_REQUIRED__
+#error "The macOS deployment target is unknown: compile for a macOS target."
+#endif
+
 // No Objective-C exception leaves this file: each call into EventKit is
 // wrapped, and a call that raised ends in the nearest outcome the seam
 // defines (a refused request, no lists, a predicate that selects nothing, a
@@ -52,8 +58,8 @@ class EventKitReminderFetch final : public ReminderFetch {
 Reminder reminderFrom(EKReminder* _Nonnull reminder) {
   Reminder result;
   result.identifier = apple::stdString(reminder.calendarItemIdentifier);
-  // NOTE: the title is declared never nil, but a nil title has crashed other
-  // programs; stdString turns nil into "".
+  // NOTE: EventKit leaves the title's nullability unspecified, and a nil
+  // title has crashed other programs; stdString turns nil into "".
   result.title = apple::stdString(reminder.title);
   result.due = apple::pointInTimeFromComponents(reminder.dueDateComponents);
   result.completed = [reminder isCompleted];
@@ -67,7 +73,13 @@ std::optional<std::vector<Reminder>> remindersFrom(NSArray<EKReminder*>* _Nullab
   std::vector<Reminder> result;
   result.reserve(reminders.count);
   @try {
-    for (EKReminder* reminder in reminders) result.push_back(reminderFrom(reminder));
+    for (EKReminder* reminder in reminders) {
+      // What reading one reminder autoreleases is released before the next,
+      // so that memory stays flat over a list of any length.
+      @autoreleasepool {
+        result.push_back(reminderFrom(reminder));
+      }
+    }
   } @catch (id) {
   }
   return result;
@@ -92,8 +104,9 @@ class EventKitReminderStore final : public ReminderStore {
     }
   }
 
-  void requestAccess(ReminderEntityType type, AccessCompletion completion) override {
+  void requestAccess([[maybe_unused]] ReminderEntityType type, AccessCompletion completion) override {
     const auto done = apple::atMostOnce(std::move(completion));
+#if __ENVIRONMENT_MAC_OS_X_VERSION_MIN_REQUIRED__ < 140000
     @try {
       [store_ requestAccessToEntityType:static_cast<EKEntityType>(type)
                              completion:^(BOOL granted, NSError* _Nullable error) {
@@ -102,6 +115,13 @@ class EventKitReminderStore final : public ReminderStore {
     } @catch (id) {
       done(false, true);
     }
+#else
+    // NOTE: this request is deprecated from macOS 14, so a build for macOS 14
+    // or later leaves it out; the tool asks for full access there instead.
+    // Like the full-access request before macOS 14, it is answered as
+    // refused, with an error.
+    done(false, true);
+#endif
   }
 
   std::vector<ReminderCalendar> calendars(ReminderEntityType type) override {

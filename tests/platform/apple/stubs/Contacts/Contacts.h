@@ -12,16 +12,17 @@
 
 #pragma clang assume_nonnull begin
 
-enum CNEntityType : NSInteger {
+typedef NS_ENUM(NSInteger, CNEntityType) {
   CNEntityTypeContacts = 0,
 };
 
-enum CNAuthorizationStatus : NSInteger {
+// NOTE: the macOS 14 SDK names no state 4 ("limited" on other systems); the
+// layer passes the raw value on and never names it.
+typedef NS_ENUM(NSInteger, CNAuthorizationStatus) {
   CNAuthorizationStatusNotDetermined = 0,
   CNAuthorizationStatusRestricted = 1,
   CNAuthorizationStatusDenied = 2,
   CNAuthorizationStatusAuthorized = 3,
-  CNAuthorizationStatusLimited __attribute__((availability(ios, introduced = 18.0))) = 4,
 };
 
 @protocol CNKeyDescriptor <NSObject, NSSecureCoding, NSCopying>
@@ -57,10 +58,11 @@ CONTACTS_EXTERN NSString *const CNContactEmailAddressesKey;
 @end
 
 @interface CNContactFetchRequest : NSObject <NSSecureCoding>
-// Plain init raises at run time; here it is a compile error instead.
-- (instancetype)init __attribute__((unavailable("use initWithKeysToFetch:")));
-- (instancetype)initWithKeysToFetch:(NSArray<id<CNKeyDescriptor>> *)keysToFetch;
+- (instancetype)init NS_UNAVAILABLE;
++ (instancetype)new NS_UNAVAILABLE;
+- (instancetype)initWithKeysToFetch:(NSArray<id<CNKeyDescriptor>> *)keysToFetch NS_DESIGNATED_INITIALIZER;
 @property(copy, nullable) NSPredicate *predicate;
+@property(nonatomic) BOOL unifyResults;
 @end
 
 @interface CNContactStore : NSObject
@@ -70,7 +72,7 @@ CONTACTS_EXTERN NSString *const CNContactEmailAddressesKey;
 - (nullable NSString *)defaultContainerIdentifier;
 - (BOOL)enumerateContactsWithFetchRequest:(CNContactFetchRequest *)fetchRequest
                                     error:(NSError *_Nullable *_Nullable)error
-                               usingBlock:(void (^)(CNContact *contact, BOOL *stop))block;
+                               usingBlock:(void(NS_NOESCAPE ^)(CNContact *contact, BOOL *stop))block;
 @end
 
 #pragma clang assume_nonnull end

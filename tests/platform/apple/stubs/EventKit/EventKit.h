@@ -1,30 +1,25 @@
 // Declaration stubs of the EventKit interfaces that the macOS layer uses,
 // written from the platform's published API for the Linux compile check.
-// The macOS 14 names carry their availability, so that an unguarded use fails.
+// The macOS 14 names carry their availability and the names deprecated in
+// macOS 14 their deprecation, so that an unguarded use of either fails.
 #pragma once
 
 #import <Foundation/Foundation.h>
 
-#ifdef __cplusplus
-#define EVENTKIT_EXTERN extern "C"
-#else
-#define EVENTKIT_EXTERN extern
-#endif
-
 #pragma clang assume_nonnull begin
 
-enum EKEntityType : NSUInteger {
+typedef NS_ENUM(NSUInteger, EKEntityType) {
   EKEntityTypeEvent = 0,
   EKEntityTypeReminder = 1,
 };
 
-enum EKAuthorizationStatus : NSInteger {
+typedef NS_ENUM(NSInteger, EKAuthorizationStatus) {
   EKAuthorizationStatusNotDetermined = 0,
   EKAuthorizationStatusRestricted = 1,
   EKAuthorizationStatusDenied = 2,
   EKAuthorizationStatusFullAccess __attribute__((availability(macos, introduced = 14.0))) = 3,
   EKAuthorizationStatusWriteOnly __attribute__((availability(macos, introduced = 14.0))) = 4,
-  EKAuthorizationStatusAuthorized __attribute__((availability(macos, introduced = 10.8, deprecated = 14.0))) = 3,
+  EKAuthorizationStatusAuthorized __attribute__((availability(macos, introduced = 10.9, deprecated = 14.0))) = 3,
 };
 
 typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError *_Nullable error);
@@ -39,7 +34,7 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
 
 @interface EKCalendarItem : EKObject
 @property(nonatomic, readonly) NSString *calendarItemIdentifier;
-@property(nonatomic, copy, null_resettable) NSString *title;
+@property(nonatomic, copy, null_unspecified) NSString *title;
 @end
 
 @interface EKReminder : EKCalendarItem
@@ -48,13 +43,16 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
 @end
 
 @interface EKEventStore : NSObject
-- (instancetype)init;
+- (id)init;
 + (EKAuthorizationStatus)authorizationStatusForEntityType:(EKEntityType)entityType;
 - (void)requestFullAccessToRemindersWithCompletion:(EKEventStoreRequestAccessCompletionHandler)completion
     __attribute__((availability(macos, introduced = 14.0)));
 - (void)requestAccessToEntityType:(EKEntityType)entityType
                        completion:(EKEventStoreRequestAccessCompletionHandler)completion
-    __attribute__((availability(macos, introduced = 10.9, deprecated = 14.0)));
+    __attribute__((availability(macos, introduced = 10.9, deprecated = 14.0,
+                                message = "Use -requestFullAccessToEventsWithCompletion:, "
+                                          "-requestWriteOnlyAccessToEventsWithCompletion:, or "
+                                          "-requestFullAccessToRemindersWithCompletion:")));
 - (NSArray<EKCalendar *> *)calendarsForEntityType:(EKEntityType)entityType;
 - (NSPredicate *)predicateForRemindersInCalendars:(nullable NSArray<EKCalendar *> *)calendars;
 - (id)fetchRemindersMatchingPredicate:(NSPredicate *)predicate

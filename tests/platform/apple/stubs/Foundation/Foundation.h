@@ -1,7 +1,9 @@
 // Declaration stubs of the Foundation interfaces that the macOS layer uses,
 // written from the platform's published API so that the layer can be compiled
 // for macOS on Linux. Only what the layer calls is here, with the platform's
-// nullability and availability; nothing is ever linked against these.
+// types, nullability, initialiser rules and availability (written where it is
+// later than macOS 13 or deprecates something: the only cases a macOS 13
+// build can see); nothing is ever linked against these.
 #pragma once
 
 #include <stdbool.h>
@@ -13,9 +15,26 @@
 #define FOUNDATION_EXTERN extern
 #endif
 
+#define NS_DESIGNATED_INITIALIZER __attribute__((objc_designated_initializer))
+#define NS_UNAVAILABLE __attribute__((unavailable))
+#define NS_NOESCAPE __attribute__((noescape))
+
+// An enumeration with a fixed underlying type, declared first and then
+// defined, as `typedef NS_ENUM(NSInteger, Name) { ... };` uses it. Open: other
+// values than the named ones may arrive.
+#define NS_ENUM(_type, _name)                                         \
+  enum __attribute__((enum_extensibility(open))) _name : _type _name; \
+  enum __attribute__((enum_extensibility(open))) _name : _type
+
 typedef long NSInteger;
 typedef unsigned long NSUInteger;
-typedef bool BOOL;  // arm64 macOS uses the C99 bool.
+// NOTE: BOOL is the C99 bool on arm64 macOS and a signed char on x86_64
+// macOS; code that mixes it with C++ bool must compile with both.
+#if defined(__arm64__) || defined(__aarch64__)
+typedef bool BOOL;
+#else
+typedef signed char BOOL;
+#endif
 typedef double NSTimeInterval;
 typedef unsigned short unichar;
 
@@ -114,7 +133,7 @@ FOUNDATION_EXTERN NSCalendarIdentifier const NSCalendarIdentifierGregorian;
 @class NSDateComponents;
 
 @interface NSCalendar : NSObject <NSCopying, NSSecureCoding>
-- (nullable id)initWithCalendarIdentifier:(NSCalendarIdentifier)ident;
+- (nullable id)initWithCalendarIdentifier:(NSCalendarIdentifier)ident NS_DESIGNATED_INITIALIZER;
 @property(readonly, copy) NSCalendarIdentifier calendarIdentifier;
 @property(copy) NSTimeZone *timeZone;
 - (nullable NSDate *)dateFromComponents:(NSDateComponents *)comps;
@@ -159,7 +178,6 @@ FOUNDATION_EXTERN NSRunLoopMode const NSDefaultRunLoopMode;
 @interface NSRunLoop : NSObject
 @property(class, readonly, strong) NSRunLoop *currentRunLoop;
 - (void)addTimer:(NSTimer *)timer forMode:(NSRunLoopMode)mode;
-- (void)runUntilDate:(NSDate *)limitDate;
 - (BOOL)runMode:(NSRunLoopMode)mode beforeDate:(NSDate *)limitDate;
 @end
 
