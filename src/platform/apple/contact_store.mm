@@ -168,11 +168,10 @@ class ContactsContactStore final : public ContactStore {
     @try {
       CNContactFetchRequest* fetch =
           [[CNContactFetchRequest alloc] initWithKeysToFetch:keyDescriptors(request.keysToFetch)];
+      // Nothing else is set on the request. unifyResults stays at its default
+      // (YES): a person linked across accounts comes once, with the unified
+      // identifier and the numbers and addresses of every linked card.
       fetch.predicate = selection;
-      // Unified contacts, as the framework gives by default: a person linked
-      // across accounts comes once, with the unified identifier and the
-      // numbers and addresses of every linked card.
-      fetch.unifyResults = YES;
       NSError* error = nil;
       const BOOL succeeded = [store_ enumerateContactsWithFetchRequest:fetch error:&error usingBlock:deliver];
       return succeeded && !readFailed;

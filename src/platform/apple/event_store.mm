@@ -18,9 +18,14 @@
 #error "This file requires ARC support."
 #endif
 
-// The oldest macOS the build runs on, which decides whether a request that
-// later systems deprecate is compiled at all. Clang sets it from the target.
-#ifndef __ENVIRONMENT_MAC_OS_X_VERSION_MIN_REQUIRED__
+// The oldest macOS the build runs on (as 130000 for 13.0), which decides
+// whether a request that later systems deprecate is compiled at all. Clang
+// sets it from the target; newer compilers also under a name for every OS.
+#if defined(__ENVIRONMENT_MAC_OS_X_VERSION_MIN_REQUIRED__)
+#define PIMBRIDGE_MACOS_MIN_REQUIRED __ENVIRONMENT_MAC_OS_X_VERSION_MIN_REQUIRED__
+#elif defined(__ENVIRONMENT_OS_VERSION_MIN_REQUIRED__)
+#define PIMBRIDGE_MACOS_MIN_REQUIRED __ENVIRONMENT_OS_VERSION_MIN_REQUIRED__
+#else
 #error "The macOS deployment target is unknown: compile for a macOS target."
 #endif
 
@@ -106,7 +111,7 @@ class EventKitReminderStore final : public ReminderStore {
 
   void requestAccess([[maybe_unused]] ReminderEntityType type, AccessCompletion completion) override {
     const auto done = apple::atMostOnce(std::move(completion));
-#if __ENVIRONMENT_MAC_OS_X_VERSION_MIN_REQUIRED__ < 140000
+#if PIMBRIDGE_MACOS_MIN_REQUIRED < 140000
     @try {
       [store_ requestAccessToEntityType:static_cast<EKEntityType>(type)
                              completion:^(BOOL granted, NSError* _Nullable error) {
