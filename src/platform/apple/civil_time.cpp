@@ -1,12 +1,11 @@
-// Due-date fields to a Gregorian reading, and a zone's reading to a moment.
+// Due-date fields to a Gregorian reading.
 #include "platform/apple/civil_time.hpp"
 
 #include "calendar/civil_date.hpp"
+#include "calendar/local_time.hpp"
 
 namespace pimbridge::apple {
 namespace {
-
-constexpr std::int64_t kSecondsPerDay = calendar::secondsPerDay;
 
 bool inRange(std::int64_t value, std::int64_t low, std::int64_t high) {
   return value >= low && value <= high;
@@ -41,20 +40,7 @@ std::optional<CivilDateTime> gregorianDateTime(const DateFields& fields) {
 }
 
 std::int64_t secondsSinceEpoch(const CivilDateTime& time) {
-  return calendar::daysFromCivil(calendar::CivilDate{time.year, time.month, time.day}) * kSecondsPerDay +
-         time.hour * 3'600 + time.minute * 60 + time.second;
-}
-
-std::int64_t utcSecondsFromLocal(std::int64_t localSeconds, const UtcOffsetAt& offsetAt) {
-  // A day on either side is further than any offset reaches, so these are the
-  // offsets before and after any change that could touch the reading.
-  const std::int64_t before = offsetAt(localSeconds - kSecondsPerDay);
-  const std::int64_t after = offsetAt(localSeconds + kSecondsPerDay);
-
-  if (offsetAt(localSeconds - before) == before) return localSeconds - before;
-  if (offsetAt(localSeconds - after) == after) return localSeconds - after;
-  // Neither offset shows the reading: the clock skipped it.
-  return localSeconds - before;
+  return calendar::readingSeconds(time.year, time.month, time.day, time.hour, time.minute, time.second);
 }
 
 }  // namespace pimbridge::apple

@@ -1,10 +1,9 @@
-// Calendar arithmetic behind a reminder's due date: Gregorian date fields to a
-// count of seconds, and a zone's wall-clock time to a moment. Plain C++, so
-// that it can be checked on any system; the platform supplies the zone.
+// A reminder's due-date fields, as date components carry them, read as a
+// Gregorian wall-clock reading. Plain C++, so that it can be checked on any
+// system; the shared calendar code resolves the reading in a zone.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 
 namespace pimbridge::apple {
@@ -49,21 +48,8 @@ inline constexpr std::int64_t kLargestYear = 100'000'000;
 std::optional<CivilDateTime> gregorianDateTime(const DateFields& fields);
 
 // The seconds from 1970-01-01 00:00:00 to the reading, both read off the same
-// clock: the reading taken as if it were UTC.
+// clock: the reading taken as if it were UTC (calendar::readingSeconds), as
+// calendar::utcSecondsFromLocal takes it to resolve the reading in a zone.
 std::int64_t secondsSinceEpoch(const CivilDateTime& time);
-
-// A zone as the platform knows it: its offset from UTC, in seconds east, at a
-// moment given in seconds since 1970-01-01T00:00:00Z.
-using UtcOffsetAt = std::function<std::int64_t(std::int64_t utcSeconds)>;
-
-// The moment, in seconds since 1970-01-01T00:00:00Z, at which the zone's
-// clock shows the reading `localSeconds` (as secondsSinceEpoch gives it).
-// Around a change of offset the reading is taken with the offset in force
-// before the change: a reading that the clock shows twice means its first
-// showing, and a reading that the clock skips lands as far after the change
-// as it lies after the last reading shown before it (02:30 in a skipped hour
-// from 02:00 to 03:00 is 03:30). Assumes at most one change of offset within
-// a day of the reading.
-std::int64_t utcSecondsFromLocal(std::int64_t localSeconds, const UtcOffsetAt& offsetAt);
 
 }  // namespace pimbridge::apple

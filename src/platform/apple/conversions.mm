@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "calendar/local_time.hpp"
 #include "platform/apple/civil_time.hpp"
 #include "platform/apple/conversions.hpp"
 #include "platform/apple/utf16.hpp"
@@ -110,10 +111,11 @@ std::optional<stores::PointInTime> pointInTimeFromComponents(NSDateComponents* _
     return pointInTimeInCalendar(gregorian, zone, fields, false);
   }
 
-  const std::int64_t utcSeconds = utcSecondsFromLocal(secondsSinceEpoch(*reading), [zone](std::int64_t moment) {
-    NSDate* date = [NSDate dateWithTimeIntervalSince1970:static_cast<NSTimeInterval>(moment)];
-    return static_cast<std::int64_t>([zone secondsFromGMTForDate:date]);
-  });
+  const std::int64_t utcSeconds =
+      calendar::utcSecondsFromLocal(secondsSinceEpoch(*reading), [zone](std::int64_t moment) {
+        NSDate* date = [NSDate dateWithTimeIntervalSince1970:static_cast<NSTimeInterval>(moment)];
+        return static_cast<std::int64_t>([zone secondsFromGMTForDate:date]);
+      });
   return stores::PointInTime{std::chrono::duration<double>{static_cast<double>(utcSeconds)}};
 }
 
