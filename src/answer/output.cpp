@@ -17,6 +17,10 @@ namespace pimbridge::answer {
 namespace {
 constexpr std::string_view encodingErrorText = R"({"error":"encoding"})";
 bool stdoutClosed = false;
+// Where the answer and the fallback text go: standard output and standard
+// error, or private copies of them (see reserveStandardStreams).
+int answerFd = STDOUT_FILENO;
+int fallbackFd = STDERR_FILENO;
 
 // The thread that ends the run, once one has started to.
 std::atomic<std::thread::id> runEnder{};
@@ -47,6 +51,23 @@ void guardStandardStreams() {
   }
 }
 
+void reserveStandardStreams() {
+  const int answerCopy = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  const int fallbackCopy = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (answerCopy < 0 || fallbackCopy < 0 || nothing < 0 || ::dup2(nothing, STDOUT_FILENO) < 0 ||
+      ::dup2(nothing, STDERR_FILENO) < 0) {
+    // Out of descriptors at start-up: the tool writes where it always does.
+    for (const int fd : {answerCopy, fallbackCopy, nothing}) {
+      if (fd >= 0) ::close(fd);
+    }
+    return;
+  }
+  ::close(nothing);
+  answerFd = answerCopy;
+  fallbackFd = fallbackCopy;
+}
+
 bool writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
@@ -75,7 +96,7 @@ void endProcess(int status) {
 void encodingFallback() {
   claimRunEnd();
   // Nothing can be done if standard error is gone too; the status still tells.
-  static_cast<void>(writeAll(STDERR_FILENO, encodingErrorText.data(), encodingErrorText.size()));
+  static_cast<void>(writeAll(fallbackFd, encodingErrorText.data(), encodingErrorText.size()));
   endProcess(1);
 }
 
@@ -85,7 +106,7 @@ void emit(const ResultMap& map) {
   if (!writeJson(map, text) || !text.append('\n')) encodingFallback();
   // NOTE: a line that cannot be delivered in full must not end as a success:
   // the host would take an empty or cut answer for a real one.
-  if (stdoutClosed || !writeAll(STDOUT_FILENO, text.data(), text.size())) endProcess(1);
+  if (stdoutClosed || !writeAll(answerFd, text.data(), text.size())) endProcess(1);
 }
 
 void emitError(std::string_view word) {

@@ -42,6 +42,12 @@ void installTerminateFallback();
 // and receives the answer; a closed standard output still fails every emit.
 void guardStandardStreams();
 
+// Called by a platform at start-up whose libraries may write to standard
+// output or standard error themselves: from then on the answer and the
+// fallback text go to private copies of descriptors 1 and 2, which then lead
+// to /dev/null, so that nothing else reaches the host on them.
+void reserveStandardStreams();
+
 // Writes all of the bytes to the descriptor, across partial writes,
 // interruptions and a descriptor that is not blocking. False on failure.
 bool writeAll(int fd, const char* data, std::size_t size);

@@ -1,0 +1,72 @@
+// Due dates, identifiers and vCard values of the EDS backend.
+#include "platform/eds/conversions.hpp"
+
+#include <time.h>
+
+#include <chrono>
+
+#include "calendar/civil_date.hpp"
+
+namespace pimbridge::eds {
+
+namespace {
+
+bool validTimeOfDay(const DueReading& due) {
+  return due.hour >= 0 && due.hour <= 23 && due.minute >= 0 && due.minute <= 59 && due.second >= 0 && due.second <= 59;
+}
+
+stores::PointInTime pointAt(std::int64_t seconds) {
+  return stores::PointInTime(std::chrono::duration<double>(static_cast<double>(seconds)));
+}
+
+}  // namespace
+
+std::optional<stores::PointInTime> dueMoment(const DueReading& due, const calendar::UtcOffsetAt* zone,
+                                             const calendar::UtcOffsetAt& local) {
+  // Years far outside any calendar's use would overflow the arithmetic.
+  if (due.year < -1'000'000 || due.year > 1'000'000) return std::nullopt;
+  if (!calendar::isValidDate(due.year, due.month, due.day) || !validTimeOfDay(due)) return std::nullopt;
+  const bool dateOnly = due.form == DueForm::date;
+  const std::int64_t reading = calendar::readingSeconds(due.year, due.month, due.day, dateOnly ? 0 : due.hour,
+                                                        dateOnly ? 0 : due.minute, dateOnly ? 0 : due.second);
+  switch (due.form) {
+    case DueForm::utc:
+      return pointAt(reading);
+    case DueForm::zoned:
+      if (zone == nullptr) return std::nullopt;
+      return pointAt(calendar::utcSecondsFromLocal(reading, *zone));
+    case DueForm::floating:
+    case DueForm::date:
+      return pointAt(calendar::utcSecondsFromLocal(reading, local));
+  }
+  return std::nullopt;
+}
+
+calendar::UtcOffsetAt localZone() {
+  return [](std::int64_t utcSeconds) -> std::int64_t {
+    const auto moment = static_cast<time_t>(utcSeconds);
+    struct tm fields {};
+    if (::localtime_r(&moment, &fields) == nullptr) return 0;
+    return fields.tm_gmtoff;
+  };
+}
+
+std::string taskIdentifier(std::string_view uid, std::string_view recurrenceId) {
+  std::string id(uid);
+  if (!recurrenceId.empty()) {
+    id.push_back('#');
+    id.append(recurrenceId);
+  }
+  return id;
+}
+
+std::string joinedValues(const std::vector<std::string_view>& values) {
+  std::string text;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) text.push_back(';');
+    text.append(values[i]);
+  }
+  return text;
+}
+
+}  // namespace pimbridge::eds
