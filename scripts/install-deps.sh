@@ -8,6 +8,7 @@ packages=(
   libc6-dev-arm64-cross libc6-dev-amd64-cross
   libgtest-dev nlohmann-json3-dev libbenchmark-dev rapidjson-dev valgrind time
   python3-jsonschema nodejs node-typescript
+  pkg-config libecal2.0-dev libebook1.2-dev libedataserver1.2-dev evolution-data-server dbus tzdata
 )
 
 missing=()

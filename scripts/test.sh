@@ -2,8 +2,10 @@
 # Builds pimbridge and runs every test: the formatting check, the whole suite
 # in the normal build and under AddressSanitizer with
 # UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, the tests
-# where threads meet under ThreadSanitizer, and an optimised (-O3) build of
-# everything with its unit tests, where the compiler warns differently.
+# where threads meet under ThreadSanitizer, an optimised (-O3) build of
+# everything with its unit tests, where the compiler warns differently, and
+# the tool built on Evolution Data Server with its tests against a private
+# EDS per case.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -27,8 +29,13 @@ ctest --preset asan --label-regex fuzz --parallel 3
 
 cmake --preset tsan
 cmake --build --preset tsan
-ctest --preset tsan -R 'SlowFetches|AccessWait|Answers|Versions|Access\.|Threshold|AtMostOnce|FetchesAround|AnswerAroundDeadline'
+ctest --preset tsan -R 'SlowFetches|AccessWait|Answers|Versions|Access\.|Threshold|AtMostOnce|FetchesAround|AnswerAroundDeadline|Waits'
 
 cmake --preset release
 cmake --build --preset release
 ctest --preset release --label-exclude e2e
+
+cmake --preset eds
+cmake --build --preset eds
+# The checks that do not depend on the backend ran with the default preset.
+ctest --preset eds --exclude-regex '^apple_|^node_|^schema_selftest$'

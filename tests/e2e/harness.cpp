@@ -81,6 +81,11 @@ ToolRun runTool(const Invocation& inv) {
       if (std::string_view(*e).rfind("PIMBRIDGE_", 0) != 0) env.emplace_back(*e);
     }
   }
+  for (const auto& extra : inv.extraEnvironment) {
+    const std::string name = extra.substr(0, extra.find('=') + 1);
+    std::erase_if(env, [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
+    env.push_back(extra);
+  }
   if (!inv.world.empty()) env.push_back("PIMBRIDGE_WORLD=" + worldPath);
   if (inv.trace) env.push_back("PIMBRIDGE_TRACE=" + tracePath);
 

@@ -29,10 +29,11 @@ struct Invocation {
   bool closeStdout = false;              // start the tool with standard output closed
   std::vector<std::string> environment;  // the whole environment, when set; PIMBRIDGE_* are added
   bool replaceEnvironment = false;
-  std::string workingDirectory;      // when set, the tool runs there
-  bool brokenPipe = false;           // standard output is a pipe whose reader has gone
-  bool trace = true;                 // set PIMBRIDGE_TRACE
-  std::vector<std::string> wrapper;  // runs the tool under this command (valgrind, say)
+  std::vector<std::string> extraEnvironment;  // added to the environment (NAME=value)
+  std::string workingDirectory;               // when set, the tool runs there
+  bool brokenPipe = false;                    // standard output is a pipe whose reader has gone
+  bool trace = true;                          // set PIMBRIDGE_TRACE
+  std::vector<std::string> wrapper;           // runs the tool under this command (valgrind, say)
   // Every answer goes to the answer log (PIMBRIDGE_ANSWER_LOG), which CTest
   // checks against the published schemas after the suite. Only a test that
   // checks an answer too large for that (over a hundred megabytes) itself

@@ -140,8 +140,8 @@ Ref<ICalComponent> parseComponent(const std::string& text, const std::string& wh
 
 // Stores one entry of a list's "tasks": time zones at once, tasks into the
 // batches of new tasks and detached instances.
-void collectTasks(ECalClient* client, const std::string& text, const std::string& where,
-                  Batch<ICalComponent>& tasks, std::vector<Ref<ICalComponent>>& instances) {
+void collectTasks(ECalClient* client, const std::string& text, const std::string& where, Batch<ICalComponent>& tasks,
+                  std::vector<Ref<ICalComponent>>& instances) {
   Ref<ICalComponent> top = parseComponent(text, where);
   auto addTask = [&](Ref<ICalComponent> task) {
     Ref<ICalProperty> recurrenceId(i_cal_component_get_first_property(task.get(), I_CAL_RECURRENCEID_PROPERTY));
@@ -188,8 +188,8 @@ Ref<ICalComponent> generatedTask(std::size_t list, std::size_t n) {
 Ref<EContact> generatedContact(std::size_t n) {
   const std::string id = std::to_string(n);
   const std::string text = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:gen-contact-" + id + "\r\nFN:Given" + id + " Family" +
-                           id + "\r\nN:Family" + id + ";Given" + id + ";;;\r\nTEL:+1 555 " + id +
-                           "\r\nEMAIL:contact" + id + "@example.org\r\nEND:VCARD\r\n";
+                           id + "\r\nN:Family" + id + ";Given" + id + ";;;\r\nTEL:+1 555 " + id + "\r\nEMAIL:contact" +
+                           id + "@example.org\r\nEND:VCARD\r\n";
   return Ref<EContact>(e_contact_new_from_vcard(text.c_str()));
 }
 
@@ -238,16 +238,15 @@ void fillTaskList(ESourceRegistry* registry, const std::string& uid, const json&
   std::vector<Ref<ICalComponent>> instances;
   const json texts = list.value("tasks", json::array());
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    collectTasks(client.get(), texts[i].get<std::string>(), where + " task " + std::to_string(i), tasks,
-                 instances);
+    collectTasks(client.get(), texts[i].get<std::string>(), where + " task " + std::to_string(i), tasks, instances);
   }
   const std::size_t generate = countOf(list, "generate", where);
   for (std::size_t n = 1; n <= generate; ++n) tasks.add(generatedTask(index, n));
   tasks.send([&](GSList* batch) {
     Error error;
-    error.check(e_cal_client_create_objects_sync(client.get(), batch, E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr,
-                                                 error.out()),
-                "creating the tasks of " + where);
+    error.check(
+        e_cal_client_create_objects_sync(client.get(), batch, E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr, error.out()),
+        "creating the tasks of " + where);
   });
   for (const auto& instance : instances) {
     Error error;
@@ -279,9 +278,9 @@ std::string fillAddressBook(ESourceRegistry* registry, const json& scenario) {
   error.check(client != nullptr, "opening the default address book");
   contacts.send([&](GSList* batch) {
     Error error;
-    error.check(e_book_client_add_contacts_sync(client.get(), batch, E_BOOK_OPERATION_FLAG_NONE, nullptr, nullptr,
-                                                error.out()),
-                "adding the contacts");
+    error.check(
+        e_book_client_add_contacts_sync(client.get(), batch, E_BOOK_OPERATION_FLAG_NONE, nullptr, nullptr, error.out()),
+        "adding the contacts");
   });
   return uid;
 }
@@ -299,8 +298,7 @@ void setBuiltinTaskList(ESourceRegistry* registry, bool enabled) {
 
 int main(int argc, char** argv) {
   const json scenario = readScenario(argc, argv);
-  onlyKeys(scenario,
-           {"builtin_task_list_enabled", "task_lists", "address_book", "contacts", "generate_contacts"},
+  onlyKeys(scenario, {"builtin_task_list_enabled", "task_lists", "address_book", "contacts", "generate_contacts"},
            "the scenario");
   if (scenario.value("address_book", std::string("default")) != "default") {
     fail("\"address_book\" can only be \"default\"");
