@@ -119,10 +119,9 @@ bool absentName(const GError* error) {
          g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_ACCESS_DENIED);
 }
 
-int remainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 1;
-}
+// No single call takes longer than the whole read may; the read's own wait
+// ends it sooner when the calls add up.
+constexpr int callTimeoutMs = static_cast<int>(statusWait.count());
 
 void registryPinged(GObject* source, GAsyncResult* result, gpointer data) {
   auto* read = static_cast<StateRead*>(data);
@@ -182,7 +181,7 @@ void factoryOwned(GObject* source, GAsyncResult* result, gpointer data) {
       ++read->callsInFlight;
       g_dbus_connection_call(read->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                              "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
-                             remainingMs(Clock::now() + statusWait), read->cancellable, factoryActivatable, read);
+                             callTimeoutMs, read->cancellable, factoryActivatable, read);
     }
   });
   callDone(read);
@@ -198,16 +197,15 @@ void busReached(GObject*, GAsyncResult* result, gpointer data) {
       read->pending->deliver(stateUnknown);
       return;
     }
-    const int timeout = remainingMs(Clock::now() + statusWait);
     read->callsInFlight += 2;
     // The registry must answer itself; asking it starts it where it is not
     // running yet, as every client of EDS does.
     g_dbus_connection_call(read->bus, registryBusName, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, timeout, read->cancellable, registryPinged, read);
+                           G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, read->cancellable, registryPinged, read);
     // The factory need only be there: running, or startable by the bus.
     g_dbus_connection_call(read->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                            "NameHasOwner", g_variant_new("(s)", read->factory.c_str()), G_VARIANT_TYPE("(b)"),
-                           G_DBUS_CALL_FLAGS_NONE, timeout, read->cancellable, factoryOwned, read);
+                           G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, read->cancellable, factoryOwned, read);
   });
   callDone(read);
 }
