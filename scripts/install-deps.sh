@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing pimbridge need,
 # skipping the package index update when everything is already there.
+#   install-deps.sh        everything the test command needs
+#   install-deps.sh demo   only what a plain build of the tool needs
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang clang-format libc++-14-dev libc++abi-14-dev libclang-rt-14-dev
+# The tool on the simulated platform.
+packages=(cmake ninja-build g++ nlohmann-json3-dev)
+# Its tests, sanitizers, fuzzing, benchmarks, the check of the macOS layer,
+# the schemas and the Node client, and the EDS backend with a real EDS.
+[ "${1:-}" = demo ] || packages+=(
+  clang clang-format libc++-14-dev libc++abi-14-dev libclang-rt-14-dev
   libc6-dev-arm64-cross libc6-dev-amd64-cross
-  libgtest-dev nlohmann-json3-dev libbenchmark-dev rapidjson-dev valgrind time
+  libgtest-dev libbenchmark-dev rapidjson-dev valgrind time
   python3-jsonschema nodejs node-typescript
   pkg-config libecal2.0-dev libebook1.2-dev libedataserver1.2-dev evolution-data-server dbus tzdata
 )
