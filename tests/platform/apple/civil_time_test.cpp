@@ -11,8 +11,6 @@
 namespace pimbridge::apple {
 namespace {
 
-constexpr std::int64_t kHour = 3'600;
-
 DateFields date(std::int64_t year, std::int64_t month, std::int64_t day) {
   DateFields fields;
   fields.year = year;
