@@ -28,8 +28,9 @@
 #    (default 3), alternating which program goes first.
 # 2. Warm: one private EDS; each program runs each command a few times, their
 #    answers must be the same JSON value (and hold 1,000 reminders and 500
-#    contacts), then pimbridge_startup_pair alternates tool and bare reader
-#    EDS_PAIRS times (default 200) per command, EDS_ROUNDS times (default 3).
+#    contacts), as must every cold run's; then pimbridge_startup_pair
+#    alternates tool and bare reader EDS_PAIRS times (default 200) per
+#    command, EDS_ROUNDS times (default 3).
 #
 # Floating times and dates are read in TZ=Europe/Berlin by both programs.
 set -euo pipefail
@@ -212,8 +213,8 @@ for round in 1 2 3; do
 done
 python3 "$w/compare.py" "$w/warm-tool-reminders.json" "$w/warm-bare-reminders.json" reminders 1000
 python3 "$w/compare.py" "$w/warm-tool-contacts.json" "$w/warm-bare-contacts.json" contacts 500
-python3 "$w/compare.py" "$w/warm-tool-reminders.json" "$w/cold-tool-reminders-1.json" reminders 1000
-python3 "$w/compare.py" "$w/warm-tool-contacts.json" "$w/cold-tool-contacts-1.json" contacts 500
+for cold in "$w"/cold-*-reminders-*.json; do python3 "$w/compare.py" "$w/warm-tool-reminders.json" "$cold" reminders 1000; done
+for cold in "$w"/cold-*-contacts-*.json; do python3 "$w/compare.py" "$w/warm-tool-contacts.json" "$cold" contacts 500; done
 if cmp -s "$w/warm-tool-reminders.json" "$w/warm-bare-reminders.json" &&
   cmp -s "$w/warm-tool-contacts.json" "$w/warm-bare-contacts.json"; then
   echo "answers: the same JSON value from both programs, byte for byte (1,000 reminders, 500 contacts)"
