@@ -306,7 +306,8 @@ TEST_P(Waits, ServeTheMainThreadAndCancelWhatTimedOut) {
     if (line.rfind("reminders.cancel ", 0) == 0) cancelled.push_back(line.substr(17));
   }
   EXPECT_EQ(cancelled, p.cancelled);
-  EXPECT_LT(run.seconds, p.longestSeconds + start + 0.8);
+  // The margin of the long waits: a sanitized build under load needs it.
+  EXPECT_LT(run.seconds, p.longestSeconds + start + 1.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(
