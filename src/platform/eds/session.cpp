@@ -123,14 +123,24 @@ bool absentName(const GError* error) {
 // ends it sooner when the calls add up.
 constexpr int callTimeoutMs = static_cast<int>(statusWait.count());
 
+// The reply of a finished call; none when it failed, with what the failure
+// says about the service in `failed`.
+GVariant* replyOf(GObject* source, GAsyncResult* result, Answer& failed) {
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+  const GErrorRef failure(error);
+  if (reply == nullptr) failed = absentName(error) ? Answer::absent : Answer::silent;
+  return reply;
+}
+
 void registryPinged(GObject* source, GAsyncResult* result, gpointer data) {
   auto* read = static_cast<StateRead*>(data);
   answer::atBoundary([&] {
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    GErrorRef failure(error);
-    if (reply != nullptr) g_variant_unref(reply);
-    read->registry = reply != nullptr ? Answer::answered : absentName(error) ? Answer::absent : Answer::silent;
+    GVariant* reply = replyOf(source, result, read->registry);
+    if (reply != nullptr) {
+      g_variant_unref(reply);
+      read->registry = Answer::answered;
+    }
     read->settle();
   });
   callDone(read);
@@ -139,12 +149,8 @@ void registryPinged(GObject* source, GAsyncResult* result, gpointer data) {
 void factoryActivatable(GObject* source, GAsyncResult* result, gpointer data) {
   auto* read = static_cast<StateRead*>(data);
   answer::atBoundary([&] {
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    GErrorRef failure(error);
-    if (reply == nullptr) {
-      read->factoryAnswer = absentName(error) ? Answer::absent : Answer::silent;
-    } else {
+    GVariant* reply = replyOf(source, result, read->factoryAnswer);
+    if (reply != nullptr) {
       GVariantIter* names = nullptr;
       const gchar* name = nullptr;
       bool found = false;
@@ -162,16 +168,13 @@ void factoryActivatable(GObject* source, GAsyncResult* result, gpointer data) {
 void factoryOwned(GObject* source, GAsyncResult* result, gpointer data) {
   auto* read = static_cast<StateRead*>(data);
   answer::atBoundary([&] {
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    GErrorRef failure(error);
+    GVariant* reply = replyOf(source, result, read->factoryAnswer);
     gboolean owned = FALSE;
     if (reply != nullptr) {
       g_variant_get(reply, "(b)", &owned);
       g_variant_unref(reply);
     }
     if (reply == nullptr) {
-      read->factoryAnswer = absentName(error) ? Answer::absent : Answer::silent;
       read->settle();
     } else if (owned) {
       read->factoryAnswer = Answer::answered;

@@ -85,6 +85,21 @@ const json& array(const json& value, const std::string& where) {
   return value;
 }
 
+// The value named by a word that must be one of the given ones.
+template <typename Value>
+Value oneOf(const json& value, const std::string& where,
+            std::initializer_list<std::pair<std::string_view, Value>> words) {
+  const std::string word = value.is_string() ? value.get<std::string>() : std::string();
+  std::string allowed;
+  std::size_t i = 0;
+  for (const auto& [name, meaning] : words) {
+    if (word == name) return meaning;
+    allowed += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + ("\"" + std::string(name) + "\"");
+    ++i;
+  }
+  fail(where, "must be " + allowed);
+}
+
 std::string at(const std::string& where, std::string_view key) {
   return where + "." + std::string(key);
 }
@@ -164,27 +179,14 @@ SimList list(const json& value, const std::string& where) {
   l.id = text(required(value, "id", where), at(where, "id"));
   l.title = text(required(value, "title", where), at(where, "title"));
   if (auto it = value.find("fetch"); it != value.end()) {
-    const std::string mode = it->is_string() ? it->get<std::string>() : std::string();
-    if (mode == "normal") {
-      l.fetch = FetchMode::normal;
-    } else if (mode == "never") {
-      l.fetch = FetchMode::never;
-    } else if (mode == "absent") {
-      l.fetch = FetchMode::absent;
-    } else {
-      fail(at(where, "fetch"), "must be \"normal\", \"never\" or \"absent\"");
-    }
+    l.fetch =
+        oneOf<FetchMode>(*it, at(where, "fetch"),
+                         {{"normal", FetchMode::normal}, {"never", FetchMode::never}, {"absent", FetchMode::absent}});
   }
   if (auto it = value.find("after_ms"); it != value.end()) l.afterMs = count(*it, at(where, "after_ms"));
   if (auto it = value.find("deliver_on"); it != value.end()) {
-    const std::string thread = it->is_string() ? it->get<std::string>() : std::string();
-    if (thread == "other") {
-      l.deliverOn = DeliverOn::other;
-    } else if (thread == "main") {
-      l.deliverOn = DeliverOn::main;
-    } else {
-      fail(at(where, "deliver_on"), "must be \"other\" or \"main\"");
-    }
+    l.deliverOn =
+        oneOf<DeliverOn>(*it, at(where, "deliver_on"), {{"other", DeliverOn::other}, {"main", DeliverOn::main}});
   }
   if (auto it = value.find("reminders"); it != value.end()) {
     const auto& items = array(*it, at(where, "reminders"));
