@@ -94,7 +94,7 @@ Value oneOf(const json& value, const std::string& where,
   std::size_t i = 0;
   for (const auto& [name, meaning] : words) {
     if (word == name) return meaning;
-    allowed += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + ("\"" + std::string(name) + "\"");
+    allowed.append(i == 0 ? "" : i + 1 == words.size() ? " or " : ", ").append("\"").append(name).append("\"");
     ++i;
   }
   fail(where, "must be " + allowed);
