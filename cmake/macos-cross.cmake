@@ -51,14 +51,22 @@ set(pimbridge_compile_flags "${pimbridge_driver_flags}")
 set(pimbridge_link_flags "${pimbridge_driver_flags} -fuse-ld=lld -mlinker-version=711")
 if(PIMBRIDGE_MACOS_STANDIN)
   # The stand-in has no C library headers: each slice borrows those of
-  # Debian's cross C library for its architecture. Darwin targets predefine
-  # __nonnull, which glibc's headers define differently. The names that only
-  # these headers make are declared by libborrowed-glibc-names.tbd. CMake
-  # passes the compile flags to the link as well, where they do nothing.
-  string(APPEND pimbridge_compile_flags
-         " -Xarch_arm64 -idirafter/usr/aarch64-linux-gnu/include"
-         " -Xarch_x86_64 -idirafter/usr/x86_64-linux-gnu/include"
-         " -U__nonnull -D_GNU_SOURCE")
+  # Debian's cross C library for its architecture (-Xarch_ gives a flag to one
+  # slice only, and is an unused argument when that slice is not built).
+  # Darwin targets predefine __nonnull, which glibc's headers define
+  # differently. The names that only these headers make are declared by
+  # libborrowed-glibc-names.tbd. CMake passes the compile flags to the link as
+  # well, where they do nothing.
+  foreach(arch IN LISTS CMAKE_OSX_ARCHITECTURES)
+    if(arch STREQUAL "arm64")
+      string(APPEND pimbridge_compile_flags " -Xarch_arm64 -idirafter/usr/aarch64-linux-gnu/include")
+    elseif(arch STREQUAL "x86_64")
+      string(APPEND pimbridge_compile_flags " -Xarch_x86_64 -idirafter/usr/x86_64-linux-gnu/include")
+    else()
+      message(FATAL_ERROR "The stand-in SDK builds arm64 and x86_64, not ${arch}")
+    endif()
+  endforeach()
+  string(APPEND pimbridge_compile_flags " -U__nonnull -D_GNU_SOURCE")
   string(APPEND pimbridge_link_flags " -lborrowed-glibc-names -Wno-unused-command-line-argument")
 endif()
 set(CMAKE_CXX_FLAGS_INIT "${pimbridge_compile_flags}")
