@@ -36,6 +36,9 @@ if(PIMBRIDGE_MACOS_SDK STREQUAL "")
   set(PIMBRIDGE_MACOS_STANDIN ON)
   set(CMAKE_OSX_SYSROOT ${CMAKE_CURRENT_LIST_DIR}/macos-sdk-standin)
 else()
+  if(NOT EXISTS "${PIMBRIDGE_MACOS_SDK}/usr/include")
+    message(FATAL_ERROR "PIMBRIDGE_MACOS_SDK: ${PIMBRIDGE_MACOS_SDK} is not a macOS SDK (no usr/include)")
+  endif()
   set(PIMBRIDGE_MACOS_STANDIN OFF)
   set(CMAKE_OSX_SYSROOT ${PIMBRIDGE_MACOS_SDK})
 endif()
@@ -49,7 +52,11 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES PIMBRIDGE_MACOS_SDK)
 set(pimbridge_driver_flags "-stdlib=libc++ -B${CMAKE_CURRENT_LIST_DIR}/macos-cross-bin")
 set(pimbridge_compile_flags "${pimbridge_driver_flags}")
 set(pimbridge_link_flags "${pimbridge_driver_flags} -fuse-ld=lld -mlinker-version=711")
-if(PIMBRIDGE_MACOS_STANDIN)
+if(NOT PIMBRIDGE_MACOS_STANDIN AND EXISTS "${PIMBRIDGE_MACOS_SDK}/usr/include/c++/v1")
+  # The SDK's own libc++ headers, which match its libc++, rather than the
+  # compiler's (older SDKs leave the headers to the compiler).
+  string(APPEND pimbridge_compile_flags " -nostdinc++ -isystem ${PIMBRIDGE_MACOS_SDK}/usr/include/c++/v1")
+elseif(PIMBRIDGE_MACOS_STANDIN)
   # The stand-in has no C library headers: each slice borrows those of
   # Debian's cross C library for its architecture (-Xarch_ gives a flag to one
   # slice only, and is an unused argument when that slice is not built).
