@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds pimbridge and runs every test: the formatting check, the whole suite
-# in the normal build and under AddressSanitizer with
-# UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, the tests
+# in the normal build, the macOS tool cross-built and its binary inspected at
+# each deployment target the README offers, the suite under AddressSanitizer
+# with UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, the tests
 # where threads meet under ThreadSanitizer, an optimised (-O3) build of
 # everything with its unit tests, where the compiler warns differently, and
 # the tool built on Evolution Data Server with its tests against a private
@@ -20,6 +21,14 @@ export UBSAN_OPTIONS="halt_on_error=1 exitcode=86 print_stacktrace=1"
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+# The macOS tool through src/platform/apple/, universal, against the stand-in
+# SDK (or the SDK that PIMBRIDGE_MACOS_SDK names): only pimbridge is built.
+for preset in macos-cross macos-cross-14 macos-cross-15; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
 
 cmake --preset asan
 cmake --build --preset asan

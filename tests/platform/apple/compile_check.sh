@@ -1,26 +1,28 @@
 #!/bin/sh
-# Compiles every Objective-C++ file of the macOS layer for each target a build
-# may choose (arm64 at deployment targets 13, 14 and 15, and x86_64 at 13 for
-# a universal binary), with warnings as errors, so that the test suite fails
-# when a file stops compiling, calls a macOS 14 interface outside an
-# availability check, or calls one that is deprecated at a later target. It
-# also makes sure that each file refuses to compile without ARC.
+# Makes sure that each Objective-C++ file of the macOS layer refuses to compile
+# without ARC. Against a real macOS SDK it also compiles every file for each
+# target a build may choose (arm64 at deployment targets 13, 14 and 15, and
+# x86_64 at 13 for a universal binary), with warnings as errors, so that the
+# test suite fails when a file stops compiling, calls a macOS 14 interface
+# outside an availability check, or calls one that is deprecated at a later
+# target. Against the stand-in SDK those compilations are the cross build's
+# (the macos-cross presets), which compiles and links the whole tool.
 #
-# Usage: compile_check.sh SOURCE_ROOT STUB_DIR [SDK]
-#   SOURCE_ROOT  the folder that holds platform/apple/ and stores/ (the src folder)
-#   STUB_DIR     the folder that holds the declaration stubs (Foundation/, ...)
-#   SDK          a macOS SDK folder; when given and not empty the files are
-#                compiled against its headers and its libc++ instead of the stubs
+# Usage: compile_check.sh SOURCE_ROOT STAND_IN_SDK [SDK]
+#   SOURCE_ROOT   the folder that holds platform/apple/ and stores/ (the src folder)
+#   STAND_IN_SDK  the repository's stand-in SDK (cmake/macos-sdk-standin)
+#   SDK           a macOS SDK folder; when given and not empty the files are
+#                 compiled against its headers and its libc++ instead
 # The compiler is clang++, or $PIMBRIDGE_CLANGXX when set.
 
 set -u
 
 if [ "$#" -lt 2 ] || [ "$#" -gt 3 ]; then
-  echo "usage: $0 SOURCE_ROOT STUB_DIR [SDK]" >&2
+  echo "usage: $0 SOURCE_ROOT STAND_IN_SDK [SDK]" >&2
   exit 2
 fi
 source_root=$1
-stubs=$2
+standin=$2
 sdk=${3:-}
 clangxx=${PIMBRIDGE_CLANGXX:-clang++}
 targets="arm64-apple-macos13 arm64-apple-macos14 arm64-apple-macos15 x86_64-apple-macos13"
@@ -35,7 +37,7 @@ if ! command -v "$clangxx" >/dev/null 2>&1; then
 fi
 
 # The C library headers of the Linux system with the target's architecture;
-# with the stubs they stand in for the SDK's.
+# with the stand-in SDK they take the place of the SDK's.
 libc_headers_for() {
   case $1 in
     arm64-*) echo /usr/aarch64-linux-gnu/include ;;
@@ -66,12 +68,14 @@ else
       fi
     done
   done
-  echo "compile_check: against the declaration stubs in $stubs"
+  echo "compile_check: against the stand-in SDK in $standin"
+  # The per-target compilations are the cross build's.
+  targets=""
 fi
 
 # Compiles one file for one target; further arguments come first on the
 # command line. NOTE: Darwin targets predefine __nonnull, which breaks glibc's
-# headers, so the stubs spell nullability _Nullable and _Nonnull.
+# headers, so the stand-in's headers spell nullability _Nullable and _Nonnull.
 compile_for() {
   file=$1
   target=$2
@@ -81,8 +85,8 @@ compile_for() {
   elif [ -n "$sdk" ]; then
     set -- "$@" -isysroot "$sdk" -stdlib=libc++
   else
-    set -- "$@" -stdlib=libc++ -nostdlibinc -nostdinc++ -isystem "$libcxx_headers" \
-      -idirafter "$(libc_headers_for "$target")" -U__nonnull -D_GNU_SOURCE -I "$stubs"
+    set -- "$@" -isysroot "$standin" -stdlib=libc++ -nostdinc++ -isystem "$libcxx_headers" \
+      -idirafter "$(libc_headers_for "$target")" -U__nonnull -D_GNU_SOURCE
   fi
   "$clangxx" "$@" -target "$target" -std=c++20 -x objective-c++ -fblocks \
     -Werror -Wall -Wextra -Wpedantic -Wunguarded-availability-new -Wdeprecated-declarations \
@@ -114,5 +118,5 @@ for file in "$source_root"/platform/apple/*.mm; do
   fi
 done
 
-echo "compile_check: $count files checked for $targets"
+echo "compile_check: $count files checked for ${targets:-ARC only}"
 exit "$status"

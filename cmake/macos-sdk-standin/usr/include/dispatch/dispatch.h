@@ -1,5 +1,5 @@
 // Declaration stubs of the Dispatch interfaces that the macOS layer uses,
-// written from the platform's published API for the Linux compile check.
+// written from the platform's published API for the stand-in SDK.
 // Under ARC, dispatch objects are Objective-C objects, and the main queue has
 // a type of its own, a kind of serial queue.
 #pragma once
@@ -21,7 +21,14 @@ typedef NSObject<OS_dispatch_queue_serial> *dispatch_queue_serial_t;
 typedef NSObject<OS_dispatch_queue_main> *dispatch_queue_main_t;
 typedef void (^dispatch_block_t)(void);
 
-FOUNDATION_EXTERN dispatch_queue_main_t dispatch_get_main_queue(void);
+// The main queue is an object that libdispatch exports, and
+// dispatch_get_main_queue() is an inline function that gives its address, so
+// a binary imports _dispatch_main_q and no function of that name.
+struct dispatch_queue_s;
+FOUNDATION_EXTERN struct dispatch_queue_s _dispatch_main_q;
+static inline dispatch_queue_main_t dispatch_get_main_queue(void) {
+  return (__bridge dispatch_queue_main_t)(void *)&_dispatch_main_q;
+}
 FOUNDATION_EXTERN void dispatch_async(dispatch_queue_t queue, dispatch_block_t block);
 
 #pragma clang assume_nonnull end

@@ -1,5 +1,5 @@
 // Declaration stubs of the Contacts interfaces that the macOS layer uses,
-// written from the platform's published API for the Linux compile check.
+// written from the platform's published API for the stand-in SDK.
 #pragma once
 
 #import <Foundation/Foundation.h>

@@ -1,5 +1,5 @@
 // Declaration stubs of the EventKit interfaces that the macOS layer uses,
-// written from the platform's published API for the Linux compile check.
+// written from the platform's published API for the stand-in SDK.
 // The macOS 14 names carry their availability and the names deprecated in
 // macOS 14 their deprecation, so that an unguarded use of either fails.
 #pragma once

@@ -3,7 +3,8 @@
 // for macOS on Linux. Only what the layer calls is here, with the platform's
 // types, nullability, initialiser rules and availability (written where it is
 // later than macOS 13 or deprecates something: the only cases a macOS 13
-// build can see); nothing is ever linked against these.
+// build can see). Foundation.tbd beside this folder lists the names a link
+// against them needs.
 #pragma once
 
 #include <stdbool.h>
@@ -165,6 +166,7 @@ typedef struct {
 @interface NSProcessInfo : NSObject
 @property(class, readonly, strong) NSProcessInfo *processInfo;
 @property(readonly) NSOperatingSystemVersion operatingSystemVersion;
+- (BOOL)isOperatingSystemAtLeastVersion:(NSOperatingSystemVersion)version;
 @end
 
 @interface NSTimer : NSObject
