@@ -1,6 +1,9 @@
-// Process-level facilities on macOS: start-up, the frame around a command,
-// and the main thread's waits, which serve the main run loop and with it the
-// main queue.
+// The macOS backend: EventKit and the Contacts framework behind the store
+// seam, for macOS 13 and later. It needs Foundation, EventKit and Contacts,
+// and a host that declares the usage strings (the prompts are the system's).
+// Contacts come back unified: a person linked across accounts is one contact.
+// This file: start-up, the frame around a command, and the main thread's
+// waits, which serve the main run loop and with it the main queue.
 #import <Foundation/Foundation.h>
 #include <dispatch/dispatch.h>
 
