@@ -34,11 +34,13 @@ void startGlibThread() {
     g_main_context_push_thread_default(context);
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     {
+      // Notified under the lock: once the starting thread sees `serving` it
+      // returns, and the condition variable on its stack is gone.
       const std::lock_guard lock(mutex);
       glibContext = context;
       serving = true;
+      ready.notify_one();
     }
-    ready.notify_one();
     // Never ends: the process ends from the tool's side, whatever is pending here.
     g_main_loop_run(loop);
   }).detach();
