@@ -101,11 +101,13 @@ bool frameInside(const std::string& frame, const std::vector<std::string>& libra
          frame.find(" clone ") != std::string::npos;
 }
 
+}  // namespace
+
 // Splits a log into its reports (each leak of a LeakSanitizer report, each
 // warning of ThreadSanitizer, any other report whole) and keeps those with
 // a frame outside the libraries. The stacks that say where a thread was
 // created only describe it: they are not where the report happened.
-std::string unconfined(const std::string& log, const std::vector<std::string>& libraries) {
+std::string unconfinedReports(const std::string& log, const std::vector<std::string>& libraries) {
   std::vector<std::vector<std::string>> reports;
   std::istringstream lines(log);
   bool inReport = false;
@@ -144,8 +146,6 @@ std::string unconfined(const std::string& log, const std::vector<std::string>& l
   return kept;
 }
 
-}  // namespace
-
 bool collectingSanitizerReports() {
   return std::getenv("PIMBRIDGE_SANITIZER_LIBRARIES") != nullptr;
 }
@@ -176,7 +176,7 @@ std::string sanitizerFindings(const std::string& prefix) {
     const std::string name = entry->d_name;
     if (name.rfind(stem, 0) != 0) continue;
     const std::string path = dir + "/" + name;
-    findings += unconfined(readWhole(path), libraries);
+    findings += unconfinedReports(readWhole(path), libraries);
     std::remove(path.c_str());
   }
   ::closedir(entries);

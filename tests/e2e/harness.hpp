@@ -68,6 +68,10 @@ std::vector<std::string> sanitizerLogEnvironment(const std::string& prefix);
 // the listed libraries, which are then removed; empty when there are none.
 std::string sanitizerFindings(const std::string& prefix);
 
+// The reports of a sanitizer log that are not confined to the libraries
+// (each a prefix of a module's file name), one after another.
+std::string unconfinedReports(const std::string& log, const std::vector<std::string>& libraries);
+
 // A fresh path prefix for one run's reports.
 std::string sanitizerLogPrefix();
 

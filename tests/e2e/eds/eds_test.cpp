@@ -696,5 +696,56 @@ TEST(EdsUnderLoad, ColdStart) {
   EXPECT_EQ(contacts.answer()["contacts"].size(), 1u) << contacts.out;
 }
 
+struct ReportCase {
+  std::string name;
+  friend void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
+  std::string log;
+  bool kept;
+};
+
+class SanitizerReports : public testing::TestWithParam<ReportCase> {};
+
+const std::string leakHead = "Direct leak of 24 byte(s) in 1 object(s) allocated from:\n";
+const std::string malloc0 = "    #0 0x55 in __interceptor_calloc (/b/eds_seed+0xdd878) (BuildId: 6e)\n";
+const std::string glibFrame =
+    "    #1 0x7f in g_malloc0 (/lib/x86_64-linux-gnu/libglib-2.0.so.0+0x5a6b0) (BuildId: ed)\n";
+const std::string threadEntry =
+    "    #2 0x7f in start_thread nptl/./nptl/pthread_create.c:442:8\n    #3 0x7f in clone3 misc/clone3.S:81\n";
+const std::string ownFrame =
+    std::string("    #2 0x55 in pimbridge::eds::withRegistry ") + __FILE__ + ":1:1 (/b/pimbridge+0x1)\n";
+const std::string raceHead = "WARNING: ThreadSanitizer: data race (pid=1)\n  Write of size 8 at 0x7b by thread T4:\n";
+const std::string raceCreated =
+    "  Thread T1 (tid=2, running) created by main thread at:\n    #0 pthread_create <null> (pimbridge+0x62c2d)\n" +
+    ownFrame + "SUMMARY: ThreadSanitizer: data race\n==================\n";
+
+// Show what the harness passes over in a sanitizer log: a leak or a race
+// only when every frame of it (the interceptor and libc's thread entry
+// aside) is inside the listed libraries, however the thread that made it was
+// created; a frame of the tool's own, or any other kind of report, keeps it.
+TEST_P(SanitizerReports, ConfinedOnlyWhenEveryFrameIsInTheLibraries) {
+  const std::string kept = unconfinedReports(GetParam().log, {"libglib-2.0.so", "libgio-2.0.so"});
+  EXPECT_EQ(!kept.empty(), GetParam().kept) << kept;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Logs, SanitizerReports,
+    testing::Values(
+        ReportCase{"LeakInsideGlib", leakHead + malloc0 + glibFrame + threadEntry + "\nSUMMARY: x\n", false},
+        ReportCase{"LeakThroughOwnFrame", leakHead + malloc0 + glibFrame + ownFrame + "\nSUMMARY: x\n", true},
+        ReportCase{"SecondLeakOwn",
+                   leakHead + malloc0 + glibFrame + "\n" + leakHead + malloc0 + ownFrame + "\nSUMMARY: x\n", true},
+        ReportCase{"RaceInsideGlibOnOwnThread",
+                   raceHead + "    #0 memcpy <null> (pimbridge+0x6ce9e)\n" +
+                       "    #1 g_strdup <null> (libglib-2.0.so.0+0x74c6c)\n" + raceCreated,
+                   false},
+        ReportCase{"RaceInOwnCode", raceHead + "    #0 memcpy <null> (pimbridge+0x6ce9e)\n" + ownFrame + raceCreated,
+                   true},
+        ReportCase{
+            "AddressError",
+            "==1==ERROR: AddressSanitizer: heap-use-after-free\n" + malloc0 + glibFrame + "SUMMARY: AddressSanitizer\n",
+            true},
+        ReportCase{"UndefinedBehaviour", "x.cpp:3:5: runtime error: signed integer overflow\n", true}),
+    [](const auto& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace pimbridge::e2e
