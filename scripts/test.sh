@@ -46,8 +46,9 @@ ctest --preset eds --exclude-regex '^apple_|^node_|^schema_selftest$'
 # the harness sends each run's reports to files of its own (log_path) and
 # fails on every report that is not confined to the uninstrumented libraries
 # listed in tests/e2e/eds/sanitizer-libraries.txt. A report changes no exit
-# status here (exitcode=0): the harness, not the status, judges it, so that a
-# passed-over one does not fail the run that made it. LeakSanitizer unwinds
+# status of those runs (the harness adds exitcode=0): the harness, not the
+# status, judges it, so that a passed-over one does not fail the run that
+# made it. The test programs' own reports end them with 86, as above. LeakSanitizer unwinds
 # every allocation in full (fast_unwind_on_malloc=0): the frame-pointer
 # unwinder stops at the first frame of a library built without frame
 # pointers, which would hide the tool's frames below it. ThreadSanitizer checks
@@ -57,8 +58,10 @@ ctest --preset eds --exclude-regex '^apple_|^node_|^schema_selftest$'
 export PIMBRIDGE_SANITIZER_LIBRARIES=$PWD/tests/e2e/eds/sanitizer-libraries.txt
 cmake --preset eds-asan
 cmake --build --preset eds-asan
-ASAN_OPTIONS="halt_on_error=1 exitcode=0 detect_leaks=1 fast_unwind_on_malloc=0" UBSAN_OPTIONS="halt_on_error=1 exitcode=0 print_stacktrace=1" \
+ASAN_OPTIONS="halt_on_error=1 exitcode=86 detect_leaks=1 fast_unwind_on_malloc=0" \
+  UBSAN_OPTIONS="halt_on_error=1 exitcode=86 print_stacktrace=1" \
   ctest --preset eds-asan
 cmake --preset eds-tsan
 cmake --build --preset eds-tsan
-TSAN_OPTIONS="exitcode=0 ignore_noninstrumented_modules=1 second_deadlock_stack=1" ctest --preset eds-tsan
+TSAN_OPTIONS="halt_on_error=1 exitcode=86 ignore_noninstrumented_modules=1 second_deadlock_stack=1" \
+  ctest --preset eds-tsan

@@ -61,7 +61,7 @@ double startSeconds();
 bool collectingSanitizerReports();
 
 // The environment entries that send a run's reports to files starting with
-// prefix.
+// prefix, and keep them from changing its exit status.
 std::vector<std::string> sanitizerLogEnvironment(const std::string& prefix);
 
 // The reports in the files starting with prefix that are not confined to
