@@ -4,11 +4,31 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+// ThreadSanitizer cannot see GLib's own locks, through which a task passes
+// from the thread that queues it to the GLib thread that runs it; the tool
+// tells it of that hand-off itself. Nothing without ThreadSanitizer.
+#if defined(__SANITIZE_THREAD__)
+#define PIMBRIDGE_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PIMBRIDGE_TSAN 1
+#endif
+#endif
+#ifdef PIMBRIDGE_TSAN
+#include <sanitizer/tsan_interface.h>
+#define PIMBRIDGE_HAND_OVER(address) __tsan_release(address)
+#define PIMBRIDGE_TAKE_OVER(address) __tsan_acquire(address)
+#else
+#define PIMBRIDGE_HAND_OVER(address) static_cast<void>(address)
+#define PIMBRIDGE_TAKE_OVER(address) static_cast<void>(address)
+#endif
 
 namespace pimbridge::eds {
 
@@ -34,11 +54,13 @@ void startGlibThread() {
     g_main_context_push_thread_default(context);
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     {
+      // Notified under the lock: once the starting thread sees `serving` it
+      // returns, and the condition variable on its stack is gone.
       const std::lock_guard lock(mutex);
       glibContext = context;
       serving = true;
+      ready.notify_one();
     }
-    ready.notify_one();
     // Never ends: the process ends from the tool's side, whatever is pending here.
     g_main_loop_run(loop);
   }).detach();
@@ -47,6 +69,7 @@ void startGlibThread() {
 }
 
 gboolean runTask(gpointer data) {
+  PIMBRIDGE_TAKE_OVER(data);
   answer::atBoundary([data] { (*static_cast<std::function<void()>*>(data))(); });
   return G_SOURCE_REMOVE;
 }
@@ -55,7 +78,30 @@ void deleteTask(gpointer data) {
   delete static_cast<std::function<void()>*>(data);
 }
 
-// --- the registry, on the GLib thread only
+// --- the session bus and the registry, on the GLib thread only
+
+GDBusConnection* sessionBus = nullptr;  // held for the whole run
+bool busRequested = false;
+bool busFailed = false;
+std::vector<std::function<void(GDBusConnection*)>> busWaiters;
+
+void busMade(GObject*, GAsyncResult* result, gpointer) {
+  answer::atBoundary([result] {
+    GError* error = nullptr;
+    sessionBus = g_bus_get_finish(result, &error);
+    GErrorRef failure(error);
+    busFailed = sessionBus == nullptr;
+    // NOTE: GLib's shared session connection raises SIGTERM in the process
+    // when the bus goes away, from whichever thread dispatches its "closed"
+    // signal. The EDS libraries take this same connection (GLib hands out
+    // one per process while someone holds it, and the tool holds it for the
+    // whole run), so a lost bus fails their calls instead, and the command
+    // answers with what it has read.
+    if (sessionBus != nullptr) g_dbus_connection_set_exit_on_close(sessionBus, FALSE);
+    auto waiters = std::move(busWaiters);
+    for (auto& then : waiters) then(sessionBus);
+  });
+}
 
 ESourceRegistry* registry = nullptr;
 bool registryRequested = false;
@@ -73,6 +119,11 @@ void registryMade(GObject*, GAsyncResult* result, gpointer) {
   });
 }
 
+// Set when a registry that the bus was starting did not answer within
+// startWait: a later state read of the same run does not wait that long
+// again. Set by the waiting thread, read on the GLib thread.
+std::atomic<bool> registryStartMissed = false;
+
 // --- the state of a store
 
 // What the bus said about one of the services a store needs.
@@ -82,17 +133,15 @@ enum class Answer { pending, answered, absent, silent };
 // pair once both are in.
 struct StateRead {
   std::shared_ptr<Pending<stores::RawStatus>> pending;
+  std::shared_ptr<Pending<bool>> starting;  // delivered when the bus starts the registry
   GCancellable* cancellable;
-  GDBusConnection* bus = nullptr;
   std::string factory;
+  GDBusConnection* bus = nullptr;
   Answer registry = Answer::pending;
   Answer factoryAnswer = Answer::pending;
   int callsInFlight = 1;  // the bus request
 
-  ~StateRead() {
-    g_object_unref(cancellable);
-    if (bus != nullptr) g_object_unref(bus);
-  }
+  ~StateRead() { g_object_unref(cancellable); }
 
   void settle() {
     if (registry == Answer::pending || factoryAnswer == Answer::pending) return;
@@ -119,9 +168,11 @@ bool absentName(const GError* error) {
          g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_ACCESS_DENIED);
 }
 
-// No single call takes longer than the whole read may; the read's own wait
-// ends it sooner when the calls add up.
+// No single call to a running service takes longer than the whole read may;
+// the read's own wait ends it sooner when the calls add up. Starting the
+// registry has its own, longer bound.
 constexpr int callTimeoutMs = static_cast<int>(statusWait.count());
+constexpr int startTimeoutMs = static_cast<int>(std::chrono::milliseconds(startWait).count());
 
 // The reply of a finished call; none when it failed, with what the failure
 // says about the service in `failed`.
@@ -133,6 +184,15 @@ GVariant* replyOf(GObject* source, GAsyncResult* result, Answer& failed) {
   return reply;
 }
 
+// Whether a reply of the form (b) says true; false for no reply.
+bool trueReply(GVariant* reply) {
+  gboolean value = FALSE;
+  if (reply == nullptr) return false;
+  g_variant_get(reply, "(b)", &value);
+  g_variant_unref(reply);
+  return value != FALSE;
+}
+
 void registryPinged(GObject* source, GAsyncResult* result, gpointer data) {
   auto* read = static_cast<StateRead*>(data);
   answer::atBoundary([&] {
@@ -142,6 +202,29 @@ void registryPinged(GObject* source, GAsyncResult* result, gpointer data) {
       read->registry = Answer::answered;
     }
     read->settle();
+  });
+  callDone(read);
+}
+
+void registryOwned(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* read = static_cast<StateRead*>(data);
+  answer::atBoundary([&] {
+    GVariant* reply = replyOf(source, result, read->registry);
+    if (reply == nullptr) {
+      read->settle();
+      return;
+    }
+    // The registry must answer itself; asking it starts it where it is not
+    // running yet, as every client of EDS does. A running registry answers
+    // at once or is frozen; one the bus is starting may take seconds on a
+    // loaded desktop, and gets them.
+    const bool running = trueReply(reply);
+    const bool start = !running && !registryStartMissed;
+    if (start) read->starting->deliver(true);
+    ++read->callsInFlight;
+    g_dbus_connection_call(read->bus, registryBusName, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
+                           G_DBUS_CALL_FLAGS_NONE, start ? startTimeoutMs : callTimeoutMs, read->cancellable,
+                           registryPinged, read);
   });
   callDone(read);
 }
@@ -169,14 +252,9 @@ void factoryOwned(GObject* source, GAsyncResult* result, gpointer data) {
   auto* read = static_cast<StateRead*>(data);
   answer::atBoundary([&] {
     GVariant* reply = replyOf(source, result, read->factoryAnswer);
-    gboolean owned = FALSE;
-    if (reply != nullptr) {
-      g_variant_get(reply, "(b)", &owned);
-      g_variant_unref(reply);
-    }
     if (reply == nullptr) {
       read->settle();
-    } else if (owned) {
+    } else if (trueReply(reply)) {
       read->factoryAnswer = Answer::answered;
       read->settle();
     } else {
@@ -190,25 +268,23 @@ void factoryOwned(GObject* source, GAsyncResult* result, gpointer data) {
   callDone(read);
 }
 
-void busReached(GObject*, GAsyncResult* result, gpointer data) {
-  auto* read = static_cast<StateRead*>(data);
+void askNameHasOwner(StateRead* read, const char* name, GAsyncReadyCallback then) {
+  ++read->callsInFlight;
+  g_dbus_connection_call(read->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                         "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
+                         callTimeoutMs, read->cancellable, then, read);
+}
+
+void busReached(StateRead* read, GDBusConnection* bus) {
   answer::atBoundary([&] {
-    GError* error = nullptr;
-    read->bus = g_bus_get_finish(result, &error);
-    GErrorRef failure(error);
-    if (read->bus == nullptr) {
+    if (bus == nullptr) {
       read->pending->deliver(stateUnknown);
       return;
     }
-    read->callsInFlight += 2;
-    // The registry must answer itself; asking it starts it where it is not
-    // running yet, as every client of EDS does.
-    g_dbus_connection_call(read->bus, registryBusName, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, read->cancellable, registryPinged, read);
+    read->bus = bus;
+    askNameHasOwner(read, registryBusName, registryOwned);
     // The factory need only be there: running, or startable by the bus.
-    g_dbus_connection_call(read->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                           "NameHasOwner", g_variant_new("(s)", read->factory.c_str()), G_VARIANT_TYPE("(b)"),
-                           G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, read->cancellable, factoryOwned, read);
+    askNameHasOwner(read, read->factory.c_str(), factoryOwned);
   });
   callDone(read);
 }
@@ -242,8 +318,21 @@ bool sessionBusNamed() {
 
 void runOnGlibThread(std::function<void()> task) {
   std::call_once(glibStarted, startGlibThread);
-  g_main_context_invoke_full(glibContext, G_PRIORITY_DEFAULT, runTask, new std::function<void()>(std::move(task)),
-                             deleteTask);
+  auto* queued = new std::function<void()>(std::move(task));
+  // Everything the queuing thread wrote before this is seen by the task.
+  PIMBRIDGE_HAND_OVER(queued);
+  g_main_context_invoke_full(glibContext, G_PRIORITY_DEFAULT, runTask, queued, deleteTask);
+}
+
+void withSessionBus(std::function<void(GDBusConnection*)> then) {
+  if (sessionBus != nullptr || busFailed) {
+    then(sessionBus);
+    return;
+  }
+  busWaiters.push_back(std::move(then));
+  if (busRequested) return;
+  busRequested = true;
+  g_bus_get(G_BUS_TYPE_SESSION, nullptr, busMade, nullptr);
 }
 
 void withRegistry(std::function<void(ESourceRegistry*)> then) {
@@ -254,19 +343,35 @@ void withRegistry(std::function<void(ESourceRegistry*)> then) {
   registryWaiters.push_back(std::move(then));
   if (registryRequested) return;
   registryRequested = true;
-  e_source_registry_new(nullptr, registryMade, nullptr);
+  // The registry takes the session bus that the tool holds.
+  withSessionBus([](GDBusConnection* bus) {
+    if (bus != nullptr) {
+      e_source_registry_new(nullptr, registryMade, nullptr);
+      return;
+    }
+    registryFailed = true;
+    auto waiters = std::move(registryWaiters);
+    for (auto& waiter : waiters) waiter(nullptr);
+  });
 }
 
 stores::RawStatus storeState(const char* factoryBusName) {
   if (!sessionBusNamed()) return stateUnknown;
-  const std::string factory(factoryBusName);
-  const auto state = awaitGlib<stores::RawStatus>(
-      Clock::now() + statusWait, [factory](std::shared_ptr<Pending<stores::RawStatus>> pending, GCancellable* cancel) {
-        // Owned by the calls in flight; the last to answer frees it.
-        g_object_ref(cancel);
-        auto* read = new StateRead{std::move(pending), cancel, nullptr, factory};
-        g_bus_get(G_BUS_TYPE_SESSION, cancel, busReached, read);
-      });
+  const auto start = Clock::now();
+  auto pending = std::make_shared<Pending<stores::RawStatus>>();
+  auto starting = std::make_shared<Pending<bool>>();
+  GCancellable* cancellable = g_cancellable_new();
+  g_object_ref(cancellable);  // the read's own reference
+  auto* read = new StateRead{pending, starting, cancellable, factoryBusName};
+  runOnGlibThread([read] { withSessionBus([read](GDBusConnection* bus) { busReached(read, bus); }); });
+  auto state = pending->wait(start + statusWait);
+  // A registry that the bus is starting gets the longer bound.
+  if (!state && starting->wait(start)) {
+    state = pending->wait(start + startWait);
+    if (!state) registryStartMissed = true;
+  }
+  if (!state) g_cancellable_cancel(cancellable);
+  g_object_unref(cancellable);
   return state.value_or(stateUnknown);
 }
 

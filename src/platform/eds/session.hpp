@@ -34,8 +34,11 @@ inline constexpr const char* calendarFactoryBusName = "org.gnome.evolution.datas
 inline constexpr const char* addressBookFactoryBusName = "org.gnome.evolution.dataserver.AddressBook10";
 
 // How long the tool waits for EDS: each state read (the bus and the
-// services' answers), the source registry, and a whole contact export.
+// services' answers), a state read while the bus starts the registry (its
+// first use after login, on a loaded desktop), the source registry, and a
+// whole contact export.
 inline constexpr auto statusWait = std::chrono::milliseconds(1000);
+inline constexpr auto startWait = std::chrono::seconds(15);
 inline constexpr auto registryWait = std::chrono::seconds(5);
 inline constexpr auto contactsWait = std::chrono::seconds(10);
 
@@ -100,13 +103,18 @@ std::optional<T> awaitGlib(Clock::time_point deadline,
   return result;
 }
 
+// On the GLib thread: calls `then` with the session bus once it is there,
+// or with null when it could not be reached. The tool holds the connection
+// for the whole run, and owns what happens when the bus goes away.
+void withSessionBus(std::function<void(GDBusConnection*)> then);
+
 // On the GLib thread: calls `then` with the source registry once it is
 // there, or with null when it could not be made. The registry is made once
 // per run; its making ignores cancelling, so the callers bound their waits.
 void withRegistry(std::function<void(ESourceRegistry*)> then);
 
 // The raw state of a store served by the registry and this factory, read
-// within statusWait.
+// within statusWait, or within startWait while the bus starts the registry.
 stores::RawStatus storeState(const char* factoryBusName);
 
 // GLib's own reference-counted values, released at the end of a scope.
