@@ -39,7 +39,7 @@ ctest --preset asan --label-regex fuzz --parallel 3
 
 cmake --preset tsan
 cmake --build --preset tsan
-ctest --preset tsan -R 'SlowFetches|AccessWait|Answers|Versions|Access\.|Threshold|AtMostOnce|FetchesAround|AnswerAroundDeadline|Waits'
+ctest --preset tsan --label-regex threads
 
 cmake --preset release
 cmake --build --preset release

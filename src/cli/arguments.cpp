@@ -2,9 +2,6 @@
 
 namespace pimbridge::cli {
 
-std::vector<std::string_view> args;
-std::string_view command;
-
 Arguments readArguments(int argc, const char* const* argv) {
   Arguments result;
   if (argc > 1 && argv != nullptr) {

@@ -19,8 +19,4 @@ struct Arguments {
 // as one that holds only the program path.
 Arguments readArguments(int argc, const char* const* argv);
 
-// The process-wide values, set once at start-up before any command runs.
-extern std::vector<std::string_view> args;
-extern std::string_view command;
-
 }  // namespace pimbridge::cli

@@ -3,6 +3,7 @@
 #include <array>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "answer/boundary.hpp"
 #include "answer/output.hpp"
@@ -10,6 +11,7 @@
 #include "contacts/contacts.hpp"
 #include "permissions/access.hpp"
 #include "permissions/status.hpp"
+#include "process/process.hpp"
 #include "reminders/reminders.hpp"
 #include "stores/platform.hpp"
 
@@ -17,41 +19,41 @@ namespace {
 
 using namespace pimbridge;
 
-void exportRemindersOfArguments() {
-  // The list identifiers are the arguments after the command word.
-  reminders::exportReminders(std::span<const std::string_view>(cli::args).subspan(1));
-}
+// A command gets the arguments after the program path, its own word first.
+using Args = std::span<const std::string_view>;
 
 struct Command {
   std::string_view word;
-  void (*run)();
+  void (*run)(Args args);
 };
 
-// Tried in this order; the first word equal to the command runs.
+// Tried in this order; the first word equal to the command runs. Only
+// "reminders" reads further arguments: the list identifiers after its word.
 constexpr std::array<Command, 6> commands{{
-    {"authorization", permissions::reportAuthorization},
-    {"reminder-lists", reminders::listReminderLists},
-    {"reminders", exportRemindersOfArguments},
-    {"contacts", contacts::exportContacts},
-    {"request-reminders", permissions::requestReminders},
-    {"request-contacts", permissions::requestContacts},
+    {"authorization", [](Args) { permissions::reportAuthorization(); }},
+    {"reminder-lists", [](Args) { reminders::listReminderLists(); }},
+    {"reminders", [](Args args) { reminders::exportReminders(args.subspan(1)); }},
+    {"contacts", [](Args) { contacts::exportContacts(); }},
+    {"request-reminders", [](Args) { permissions::requestReminders(); }},
+    {"request-contacts", [](Args) { permissions::requestContacts(); }},
 }};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  answer::installTerminateFallback();
-  answer::guardStandardStreams();
+  process::installTerminateHandler(answer::encodingFallback);
+  process::guardStandardStreams();
   answer::atBoundary([argc, argv] {
-    auto arguments = cli::readArguments(argc, argv);
-    cli::args = std::move(arguments.args);
-    cli::command = arguments.command;
+    // Set once, before any command runs, and never changed afterwards.
+    const cli::Arguments arguments = cli::readArguments(argc, argv);
+    const std::vector<std::string_view>& args = arguments.args;
+    const std::string_view command = arguments.command;
 
     stores::startPlatform();
     for (const auto& candidate : commands) {
-      if (candidate.word == cli::command) {
-        stores::runCommand(candidate.run);
-        answer::endProcess(0);
+      if (candidate.word == command) {
+        stores::runCommand([&candidate, &args] { candidate.run(args); });
+        process::endProcess(0);
       }
     }
     answer::emitError("unknown_command");

@@ -14,20 +14,10 @@ void exportContacts() {
   auto store = stores::makeContactStore();
   permissions::passGate(permissions::GatedStore::contacts);
 
-  stores::ContactFetchRequest request({
-      stores::ContactKey::identifier,
-      stores::ContactKey::givenName,
-      stores::ContactKey::familyName,
-      stores::ContactKey::phoneNumbers,
-      stores::ContactKey::emailAddresses,
-  });
-  const std::string container = store->defaultContainerIdentifier().value_or(std::string());
-  request.predicate = stores::predicateForContactsInContainer(container);
-
   std::vector<ContactRow> rows;
   // A failed enumeration is not reported: the rows delivered before it are
   // the answer.
-  static_cast<void>(store->enumerateContacts(request, [&rows](stores::Contact&& contact, bool& stop) {
+  static_cast<void>(store->enumerateContacts([&rows](stores::Contact&& contact, bool& stop) {
     answer::atBoundary([&] {
       rows.push_back(rowOf(std::move(contact)));
       if (rows.size() >= contactCap) stop = true;

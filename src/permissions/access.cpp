@@ -5,6 +5,7 @@
 #include "answer/boundary.hpp"
 #include "answer/output.hpp"
 #include "permissions/status.hpp"
+#include "process/process.hpp"
 #include "stores/contact_store.hpp"
 #include "stores/platform.hpp"
 #include "stores/reminder_store.hpp"
@@ -21,7 +22,7 @@ void printAnswer(bool granted, std::string_view word) {
   result.setBoolean("ok", granted);
   result.setText("authorization", word);
   answer::emit(result);
-  answer::endProcess(granted ? 0 : 2);
+  process::endProcess(granted ? 0 : 2);
 }
 
 // The completions use nothing of the command: only their granted flag and a
@@ -34,10 +35,6 @@ void reminderAnswer(bool granted, bool /*errorPresent*/) {
 void contactAnswer(bool granted, bool /*errorPresent*/) {
   if (!answerClaim.claim()) return;
   answer::atBoundary([granted] { printAnswer(granted, currentContactsStatus()); });
-}
-
-bool atLeastMacOS14(const stores::OsVersion& v) {
-  return v.major >= 14;
 }
 
 void awaitAnswer() {
@@ -64,17 +61,13 @@ bool waitForAnswer(AnswerClaim& claim, std::chrono::steady_clock::time_point dea
 
 void requestReminders() {
   auto store = stores::makeReminderStore();
-  if (atLeastMacOS14(stores::runningOsVersion())) {
-    store->requestFullAccessToReminders(reminderAnswer);
-  } else {
-    store->requestAccess(stores::ReminderEntityType::reminder, reminderAnswer);
-  }
+  store->requestAccess(reminderAnswer);
   awaitAnswer();
 }
 
 void requestContacts() {
   auto store = stores::makeContactStore();
-  store->requestAccess(stores::ContactEntityType::contacts, contactAnswer);
+  store->requestAccess(contactAnswer);
   awaitAnswer();
 }
 

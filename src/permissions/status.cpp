@@ -6,51 +6,33 @@
 
 namespace pimbridge::permissions {
 
-namespace {
-
-// The platform's raw states. Anything else, negative values included, has no
-// meaning the tool knows of.
-enum RawState : stores::RawStatus {
-  notDetermined = 0,
-  restricted = 1,
-  denied = 2,
-  authorized = 3,
-  partial = 4,  // write-only reminders, limited contacts
-};
-
-std::string_view statusWord(stores::RawStatus status, std::string_view partialWord) {
-  switch (status) {
-    case notDetermined:
+std::string_view statusWord(stores::AccessState state) {
+  switch (state) {
+    case stores::AccessState::notDetermined:
       return "not_determined";
-    case restricted:
+    case stores::AccessState::restricted:
       return "restricted";
-    case denied:
+    case stores::AccessState::denied:
       return "denied";
-    case authorized:
+    case stores::AccessState::authorized:
       return "authorized";
-    case partial:
-      return partialWord;
-    default:
+    case stores::AccessState::writeOnly:
+      return "write_only";
+    case stores::AccessState::limited:
+      return "limited";
+    case stores::AccessState::unknown:
       return "unknown";
   }
-}
-
-}  // namespace
-
-std::string_view reminderStatus(stores::RawStatus status) {
-  return statusWord(status, "write_only");
-}
-
-std::string_view contactsStatus(stores::RawStatus status) {
-  return statusWord(status, "limited");
+  // A value outside the enumeration is no state the tool knows.
+  return "unknown";
 }
 
 std::string_view currentReminderStatus() {
-  return reminderStatus(stores::reminderAuthorizationStatus(stores::ReminderEntityType::reminder));
+  return statusWord(stores::reminderAccessState());
 }
 
 std::string_view currentContactsStatus() {
-  return contactsStatus(stores::contactAuthorizationStatus(stores::ContactEntityType::contacts));
+  return statusWord(stores::contactAccessState());
 }
 
 void reportAuthorization() {

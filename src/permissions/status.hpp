@@ -4,20 +4,20 @@
 
 #include <string_view>
 
-#include "stores/common.hpp"
+#include "stores/access.hpp"
 
 namespace pimbridge::permissions {
 
-// Total mappings from a raw state to its status word. They differ only at 4.
-std::string_view reminderStatus(stores::RawStatus status);
-std::string_view contactsStatus(stores::RawStatus status);
+// The status word of a state: "not_determined", "restricted", "denied",
+// "authorized", "write_only", "limited" or "unknown".
+std::string_view statusWord(stores::AccessState state);
 
-// Each store's word for its state, read anew from the store class.
+// Each store's word for its state, read anew.
 std::string_view currentReminderStatus();
 std::string_view currentContactsStatus();
 
-// The "authorization" command: both stores' words, read anew from the store
-// classes. Creates no store instance.
+// The "authorization" command: both stores' words, read anew. Creates no
+// store instance.
 void reportAuthorization();
 
 enum class GatedStore { reminders, contacts };

@@ -12,6 +12,7 @@
 #include "reminders/reminder_row.hpp"
 #include "stores/platform.hpp"
 #include "stores/reminder_store.hpp"
+#include "stores/signal.hpp"
 
 namespace pimbridge::reminders {
 
@@ -90,13 +91,13 @@ answer::ResultMap remindersResult(std::vector<std::vector<ReminderRow>>& fetched
 void listReminderLists() {
   auto store = stores::makeReminderStore();
   permissions::passGate(permissions::GatedStore::reminders);
-  const auto calendars = store->calendars(stores::ReminderEntityType::reminder);
+  const auto lists = store->lists();
   answer::ResultMap result;
-  const auto list = result.setMapList("lists");
-  for (const auto& calendar : calendars) {
-    const auto map = result.appendMap(list);
-    result.setText(map, "id", calendar.identifier);
-    result.setText(map, "title", calendar.title);
+  const auto maps = result.setMapList("lists");
+  for (const auto& list : lists) {
+    const auto map = result.appendMap(maps);
+    result.setText(map, "id", list.identifier);
+    result.setText(map, "title", list.title);
   }
   answer::emit(result);
 }
@@ -106,19 +107,18 @@ void exportReminders(std::span<const std::string_view> listIdentifiers) {
   permissions::passGate(permissions::GatedStore::reminders);
 
   const std::unordered_set<std::string_view> filter(listIdentifiers.begin(), listIdentifiers.end());
-  auto calendars = store->calendars(stores::ReminderEntityType::reminder);
-  std::vector<stores::ReminderCalendar> chosen;
-  for (auto& calendar : calendars) {
-    if (filter.empty() || filter.contains(calendar.identifier)) chosen.push_back(std::move(calendar));
+  auto lists = store->lists();
+  std::vector<stores::ReminderList> chosen;
+  for (auto& list : lists) {
+    if (filter.empty() || filter.contains(list.identifier)) chosen.push_back(std::move(list));
   }
 
   // The row list, kept as one block of rows per fetched list.
   std::vector<Rows> fetched;
   std::size_t rowCount = 0;
-  for (const auto& calendar : chosen) {
-    const auto predicate = store->predicateForReminders(calendar);
+  for (const auto& list : chosen) {
     auto slot = std::make_shared<FetchSlot>();
-    const auto fetch = store->fetchReminders(*predicate, completionFor(slot, calendar.title));
+    const auto fetch = store->fetch(list, completionFor(slot, list.title));
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(fetchWait);
     // NOTE: the wait serves the main thread's run loop, because a store may
@@ -128,7 +128,7 @@ void exportReminders(std::span<const std::string_view> listIdentifiers) {
     auto rows = closeSlot(*slot);
     if (!rows) {
       // Nothing came in time: the store may stop working on it.
-      store->cancelFetch(*fetch);
+      fetch->cancel();
       rows.emplace();
     }
     rowCount += rows->size();

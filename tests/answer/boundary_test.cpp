@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "process/process.hpp"
+
 namespace pimbridge::answer {
 namespace {
 
@@ -29,7 +31,7 @@ TEST_F(Boundary, ThrowingCallbackEndsThroughTheFallback) {
   EXPECT_EXIT(
       {
         std::thread([] { atBoundary([] { throw std::bad_alloc(); }); }).join();
-        endProcess(0);
+        process::endProcess(0);
       },
       testing::ExitedWithCode(1), fallbackOnly);
 }
@@ -39,9 +41,9 @@ TEST_F(Boundary, ThrowingCallbackEndsThroughTheFallback) {
 TEST_F(Boundary, UncaughtExceptionEndsThroughTheFallback) {
   EXPECT_EXIT(
       {
-        installTerminateFallback();
+        process::installTerminateHandler(encodingFallback);
         std::thread([] { throw std::bad_alloc(); }).join();
-        endProcess(0);
+        process::endProcess(0);
       },
       testing::ExitedWithCode(1), fallbackOnly);
 }
@@ -62,7 +64,7 @@ TEST_F(Boundary, SecondThreadToEndTheRunWaits) {
         }).detach();
         while (!failing) std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        endProcess(0);
+        process::endProcess(0);
       },
       testing::ExitedWithCode(0), "^$");
 }

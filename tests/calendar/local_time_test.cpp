@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace pimbridge::calendar {
@@ -11,17 +12,12 @@ namespace {
 
 constexpr std::int64_t kHour = 3'600;
 
-struct Reading {
-  std::int64_t year;
-  int month, day, hour = 0, minute = 0, second = 0;
-};
-
 std::int64_t localSeconds(const Reading& r) {
-  return readingSeconds(r.year, r.month, r.day, r.hour, r.minute, r.second);
+  return readingSeconds(r);
 }
 
 Reading date(std::int64_t year, int month, int day) {
-  return {year, month, day};
+  return {year, month, day, 0, 0, 0};
 }
 Reading dateTime(std::int64_t year, int month, int day, int hour, int minute, int second) {
   return {year, month, day, hour, minute, second};
@@ -74,6 +70,40 @@ TEST(LocalTime, WallClockReadingsResolveToMoments) {
        localSeconds(dateTime(2024, 3, 5, 14, 30, 0))},
   };
   for (const auto& c : cases) EXPECT_EQ(utcSecondsFromLocal(localSeconds(c.reading), c.zone), c.utc) << c.what;
+}
+
+// Show that a due date's fields name a reading only when every one of them is
+// in its range: nothing rolls over into the next minute, day or month.
+TEST(LocalTime, FieldsNameAReadingOnlyInRange) {
+  struct Case {
+    const char* what;
+    std::int64_t year, month, day, hour, minute, second;
+    std::optional<Reading> reading;
+  };
+  const std::vector<Case> cases = {
+      {"ordinary", 2024, 3, 5, 16, 30, 0, dateTime(2024, 3, 5, 16, 30, 0)},
+      {"last second of a day", 2024, 12, 31, 23, 59, 59, dateTime(2024, 12, 31, 23, 59, 59)},
+      {"leap day", 2024, 2, 29, 0, 0, 0, date(2024, 2, 29)},
+      {"no leap day in 1900", 1900, 2, 29, 0, 0, 0, std::nullopt},
+      {"leap day in 2000", 2000, 2, 29, 0, 0, 0, date(2000, 2, 29)},
+      {"month 0", 2024, 0, 1, 0, 0, 0, std::nullopt},
+      {"month 13", 2024, 13, 1, 0, 0, 0, std::nullopt},
+      {"day 0", 2024, 1, 0, 0, 0, 0, std::nullopt},
+      {"31 April", 2024, 4, 31, 0, 0, 0, std::nullopt},
+      {"hour 24", 2024, 1, 1, 24, 0, 0, std::nullopt},
+      {"minute 60", 2024, 1, 1, 0, 60, 0, std::nullopt},
+      {"leap second", 2016, 12, 31, 23, 59, 60, std::nullopt},
+      {"negative hour", 2024, 1, 1, -1, 0, 0, std::nullopt},
+      {"year 0", 0, 1, 1, 0, 0, 0, date(0, 1, 1)},
+      {"largest year", largestYear, 12, 31, 0, 0, 0, date(largestYear, 12, 31)},
+      {"beyond the largest year", largestYear + 1, 1, 1, 0, 0, 0, std::nullopt},
+      {"earliest year", -largestYear, 1, 1, 0, 0, 0, date(-largestYear, 1, 1)},
+      {"before the earliest year", -largestYear - 1, 1, 1, 0, 0, 0, std::nullopt},
+      {"a month past any int", 2024, (std::int64_t{1} << 32) + 1, 1, 0, 0, 0, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(checkedReading(c.year, c.month, c.day, c.hour, c.minute, c.second), c.reading) << c.what;
+  }
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #import <Contacts/Contacts.h>
 #import <Foundation/Foundation.h>
 
-#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +13,7 @@
 #include "answer/boundary.hpp"
 #include "platform/apple/at_most_once.hpp"
 #include "platform/apple/conversions.hpp"
+#include "platform/macos_authorization.hpp"
 #include "stores/contact_store.hpp"
 
 #if !__has_feature(objc_arc)
@@ -29,87 +29,47 @@
 namespace pimbridge::stores {
 namespace {
 
-class ContactsPredicate final : public ContactPredicate {
- public:
-  explicit ContactsPredicate(NSPredicate* _Nullable predicate) : predicate_(predicate) {}
-
-  // Nil when the predicate could not be made: an enumeration with it fails.
-  NSPredicate* _Nullable predicate() const { return predicate_; }
-
- private:
-  NSPredicate* _Nullable predicate_;
-};
-
-// NOTE: reading a contact property that the fetch request did not ask for
-// raises CNPropertyNotFetchedException, so a contact is read only for the
-// keys that were asked for.
-struct AskedKeys {
-  explicit AskedKeys(const std::vector<ContactKey>& keys) {
-    auto asked = [&keys](ContactKey key) { return std::find(keys.begin(), keys.end(), key) != keys.end(); };
-    identifier = asked(ContactKey::identifier);
-    givenName = asked(ContactKey::givenName);
-    familyName = asked(ContactKey::familyName);
-    phoneNumbers = asked(ContactKey::phoneNumbers);
-    emailAddresses = asked(ContactKey::emailAddresses);
-  }
-
-  bool identifier;
-  bool givenName;
-  bool familyName;
-  bool phoneNumbers;
-  bool emailAddresses;
-};
-
-NSString* _Nullable frameworkKey(ContactKey key) {
-  switch (key) {
-    case ContactKey::identifier:
-      return CNContactIdentifierKey;
-    case ContactKey::givenName:
-      return CNContactGivenNameKey;
-    case ContactKey::familyName:
-      return CNContactFamilyNameKey;
-    case ContactKey::phoneNumbers:
-      return CNContactPhoneNumbersKey;
-    case ContactKey::emailAddresses:
-      return CNContactEmailAddressesKey;
-  }
-  // A value outside the enumeration names no property and is left out.
-  return nil;
+// The properties the tool reads of a contact, in the order it asks for them.
+// NOTE: reading a property that the fetch request did not ask for raises
+// CNPropertyNotFetchedException, so these are exactly what contactFrom reads.
+NSArray<id<CNKeyDescriptor>>* _Nonnull keysToFetch() {
+  return @[
+    CNContactIdentifierKey, CNContactGivenNameKey, CNContactFamilyNameKey, CNContactPhoneNumbersKey,
+    CNContactEmailAddressesKey
+  ];
 }
 
-// The framework's keys for the request's keys, in the request's order.
-NSArray<id<CNKeyDescriptor>>* _Nonnull keyDescriptors(const std::vector<ContactKey>& keys) {
-  NSMutableArray<id<CNKeyDescriptor>>* descriptors = [[NSMutableArray alloc] init];
-  for (ContactKey key : keys) {
-    if (NSString* descriptor = frameworkKey(key)) [descriptors addObject:descriptor];
-  }
-  return descriptors;
-}
-
-Contact contactFrom(CNContact* _Nonnull contact, const AskedKeys& asked) {
+Contact contactFrom(CNContact* _Nonnull contact) {
   Contact result;
-  if (asked.identifier) result.identifier = apple::stdString(contact.identifier);
-  if (asked.givenName) result.givenName = apple::stdString(contact.givenName);
-  if (asked.familyName) result.familyName = apple::stdString(contact.familyName);
-  if (asked.phoneNumbers) {
-    for (CNLabeledValue<CNPhoneNumber*>* entry in contact.phoneNumbers) {
-      result.phoneNumbers.push_back(apple::stdString(entry.value.stringValue));
-    }
+  result.identifier = apple::stdString(contact.identifier);
+  result.givenName = apple::stdString(contact.givenName);
+  result.familyName = apple::stdString(contact.familyName);
+  for (CNLabeledValue<CNPhoneNumber*>* entry in contact.phoneNumbers) {
+    result.phoneNumbers.push_back(apple::stdString(entry.value.stringValue));
   }
-  if (asked.emailAddresses) {
-    for (CNLabeledValue<NSString*>* entry in contact.emailAddresses) {
-      result.emailAddresses.push_back(apple::stdString(entry.value));
-    }
+  for (CNLabeledValue<NSString*>* entry in contact.emailAddresses) {
+    result.emailAddresses.push_back(apple::stdString(entry.value));
   }
   return result;
 }
 
+// The identifier of the store's default container; the empty identifier
+// when the store gives none.
+NSString* _Nonnull defaultContainer(CNContactStore* _Nonnull store) {
+  @try {
+    NSString* identifier = [store defaultContainerIdentifier];
+    return identifier != nil ? identifier : @"";
+  } @catch (id) {
+    return @"";
+  }
+}
+
 class ContactsContactStore final : public ContactStore {
  public:
-  void requestAccess(ContactEntityType type, AccessCompletion completion) override {
+  void requestAccess(AccessCompletion completion) override {
     const auto done = apple::atMostOnce(std::move(completion));
     @try {
-      [store_ requestAccessForEntityType:static_cast<CNEntityType>(type)
+      [store_ requestAccessForEntityType:CNEntityTypeContacts
                        completionHandler:^(BOOL granted, NSError* _Nullable error) {
                          answer::atBoundary([&] { done(granted, error != nil); });
                        }];
@@ -118,27 +78,16 @@ class ContactsContactStore final : public ContactStore {
     }
   }
 
-  std::optional<std::string> defaultContainerIdentifier() override {
-    @try {
-      NSString* identifier = [store_ defaultContainerIdentifier];
-      if (identifier == nil) return std::nullopt;
-      return apple::stdString(identifier);
-    } @catch (id) {
-      return std::nullopt;
-    }
-  }
-
-  bool enumerateContacts(const ContactFetchRequest& request, const ContactStep& step) override {
+  bool enumerateContacts(const ContactStep& step) override {
     NSPredicate* selection = nil;
-    if (request.predicate != nullptr) {
-      const auto* own = dynamic_cast<const ContactsPredicate*>(request.predicate.get());
-      selection = own != nullptr ? own->predicate() : nil;
-      // A predicate that is not a usable one of ours must not widen the
-      // request to every contact.
-      if (selection == nil) return false;
+    @try {
+      selection = [CNContact predicateForContactsInContainerWithIdentifier:defaultContainer(store_)];
+    } @catch (id) {
+      selection = nil;
     }
+    // Without its predicate the request would widen to every contact.
+    if (selection == nil) return false;
 
-    const AskedKeys asked(request.keysToFetch);
     // The enumeration is synchronous, so the block may point at the caller's step.
     const ContactStep* const callerStep = &step;
     bool readFailed = false;
@@ -150,7 +99,7 @@ class ContactsContactStore final : public ContactStore {
         // so that memory stays flat over any number of contacts.
         @autoreleasepool {
           @try {
-            converted = contactFrom(contact, asked);
+            converted = contactFrom(contact);
           } @catch (id) {
             // Counted as a failure of the enumeration, which stops here rather
             // than raising through the framework's own frames.
@@ -166,8 +115,7 @@ class ContactsContactStore final : public ContactStore {
     };
 
     @try {
-      CNContactFetchRequest* fetch =
-          [[CNContactFetchRequest alloc] initWithKeysToFetch:keyDescriptors(request.keysToFetch)];
+      CNContactFetchRequest* fetch = [[CNContactFetchRequest alloc] initWithKeysToFetch:keysToFetch()];
       // Nothing else is set on the request. unifyResults stays at its default
       // (YES): a person linked across accounts comes once, with the unified
       // identifier and the numbers and addresses of every linked card.
@@ -190,22 +138,13 @@ std::unique_ptr<ContactStore> makeContactStore() {
   return std::make_unique<ContactsContactStore>();
 }
 
-RawStatus contactAuthorizationStatus(ContactEntityType type) {
+AccessState contactAccessState() {
   @try {
-    return static_cast<RawStatus>([CNContactStore authorizationStatusForEntityType:static_cast<CNEntityType>(type)]);
+    return macos::contactsStatus(
+        static_cast<std::int64_t>([CNContactStore authorizationStatusForEntityType:CNEntityTypeContacts]));
   } @catch (id) {
-    return apple::kUnreadableStatus;
+    return AccessState::unknown;
   }
-}
-
-std::unique_ptr<ContactPredicate> predicateForContactsInContainer(const std::string& containerIdentifier) {
-  NSPredicate* predicate = nil;
-  @try {
-    predicate = [CNContact predicateForContactsInContainerWithIdentifier:apple::nsString(containerIdentifier)];
-  } @catch (id) {
-    predicate = nil;
-  }
-  return std::make_unique<ContactsPredicate>(predicate);
 }
 
 }  // namespace pimbridge::stores

@@ -11,14 +11,6 @@
 
 #include "stores/reminder_store.hpp"
 
-namespace pimbridge::apple {
-
-// What the layer reports for a status read that raised: a value that no
-// authorization state has, which the tool reports as unknown.
-inline constexpr stores::RawStatus kUnreadableStatus = -1;
-
-}  // namespace pimbridge::apple
-
 #ifdef __OBJC__
 
 @class NSDate;

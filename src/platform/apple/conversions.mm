@@ -103,7 +103,7 @@ std::optional<stores::PointInTime> pointInTimeFromComponents(NSDateComponents* _
     return pointInTimeInCalendar(calendar, zone, fields, components.isLeapMonth);
   }
 
-  const std::optional<CivilDateTime> reading = gregorianDateTime(fields);
+  const std::optional<calendar::Reading> reading = gregorianDateTime(fields);
   if (!reading) return std::nullopt;
   if (reading->year < kFirstWholeGregorianYear) {
     NSCalendar* gregorian = [[NSCalendar alloc] initWithCalendarIdentifier:NSCalendarIdentifierGregorian];
@@ -112,7 +112,7 @@ std::optional<stores::PointInTime> pointInTimeFromComponents(NSDateComponents* _
   }
 
   const std::int64_t utcSeconds =
-      calendar::utcSecondsFromLocal(secondsSinceEpoch(*reading), [zone](std::int64_t moment) {
+      calendar::utcSecondsFromLocal(calendar::readingSeconds(*reading), [zone](std::int64_t moment) {
         NSDate* date = [NSDate dateWithTimeIntervalSince1970:static_cast<NSTimeInterval>(moment)];
         return static_cast<std::int64_t>([zone secondsFromGMTForDate:date]);
       });

@@ -1,6 +1,9 @@
-// Process-level facilities on macOS: start-up, the frame around a command,
-// the running system's version and the main thread's waits, which serve the
-// main run loop and with it the main queue.
+// The macOS backend: EventKit and the Contacts framework behind the store
+// seam, for macOS 13 and later. It needs Foundation, EventKit and Contacts,
+// and a host that declares the usage strings (the prompts are the system's).
+// Contacts come back unified: a person linked across accounts is one contact.
+// This file: start-up, the frame around a command, and the main thread's
+// waits, which serve the main run loop and with it the main queue.
 #import <Foundation/Foundation.h>
 #include <dispatch/dispatch.h>
 
@@ -17,11 +20,6 @@ namespace pimbridge::stores {
 
 void startPlatform() {
   // Nothing to prepare: the frameworks set themselves up on first use.
-}
-
-OsVersion runningOsVersion() {
-  const NSOperatingSystemVersion version = NSProcessInfo.processInfo.operatingSystemVersion;
-  return OsVersion{version.majorVersion, version.minorVersion, version.patchVersion};
 }
 
 namespace {
@@ -63,18 +61,17 @@ void waitOnMainThreadUntil(std::chrono::steady_clock::time_point deadline) {
 }
 
 bool waitOnMainThreadFor(Signal& signal, std::chrono::steady_clock::time_point deadline) {
+  // An empty block on the main queue ends the main run loop's current turn,
+  // so that the wait sees the raised signal at once rather than at its
+  // deadline.
+  signal.onRaise([] {
+    dispatch_async(dispatch_get_main_queue(), ^{
+                   });
+  });
   for (;;) {
     if (signal.raised()) return true;
     if (!serveMainRunLoopOnce(deadline)) return signal.raised();
   }
-}
-
-void wakeMainThread() {
-  // An empty block on the main queue ends the main run loop's current turn,
-  // so that a wait serving it sees the raised signal at once rather than at
-  // its deadline.
-  dispatch_async(dispatch_get_main_queue(), ^{
-                 });
 }
 
 }  // namespace pimbridge::stores

@@ -80,42 +80,62 @@ void deleteTask(gpointer data) {
 
 // --- the session bus and the registry, on the GLib thread only
 
-GDBusConnection* sessionBus = nullptr;  // held for the whole run
-bool busRequested = false;
-bool busFailed = false;
-std::vector<std::function<void(GDBusConnection*)>> busWaiters;
+// A value that the GLib thread makes once per run, on its first use, and
+// hands to every caller, those who asked while it was being made included.
+// Null when the making failed.
+template <typename T>
+struct MadeOnce {
+  T* value = nullptr;
+  bool requested = false;
+  bool done = false;
+  std::vector<std::function<void(T*)>> waiters;
+
+  // Calls `then` with the value once it is there; the first call starts
+  // making it with `make`, which ends by calling made().
+  void with(std::function<void(T*)> then, void (*make)()) {
+    if (done) {
+      then(value);
+      return;
+    }
+    waiters.push_back(std::move(then));
+    if (requested) return;
+    requested = true;
+    make();
+  }
+
+  void made(T* result) {
+    value = result;
+    done = true;
+    auto callers = std::move(waiters);
+    for (auto& then : callers) then(value);
+  }
+};
+
+MadeOnce<GDBusConnection> sessionBus;  // held for the whole run
+MadeOnce<ESourceRegistry> registry;
 
 void busMade(GObject*, GAsyncResult* result, gpointer) {
   answer::atBoundary([result] {
     GError* error = nullptr;
-    sessionBus = g_bus_get_finish(result, &error);
+    GDBusConnection* bus = g_bus_get_finish(result, &error);
     GErrorRef failure(error);
-    busFailed = sessionBus == nullptr;
     // NOTE: GLib's shared session connection raises SIGTERM in the process
     // when the bus goes away, from whichever thread dispatches its "closed"
     // signal. The EDS libraries take this same connection (GLib hands out
     // one per process while someone holds it, and the tool holds it for the
     // whole run), so a lost bus fails their calls instead, and the command
     // answers with what it has read.
-    if (sessionBus != nullptr) g_dbus_connection_set_exit_on_close(sessionBus, FALSE);
-    auto waiters = std::move(busWaiters);
-    for (auto& then : waiters) then(sessionBus);
+    if (bus != nullptr) g_dbus_connection_set_exit_on_close(bus, FALSE);
+    sessionBus.made(bus);
   });
 }
-
-ESourceRegistry* registry = nullptr;
-bool registryRequested = false;
-bool registryFailed = false;
-std::vector<std::function<void(ESourceRegistry*)>> registryWaiters;
 
 void registryMade(GObject*, GAsyncResult* result, gpointer) {
   answer::atBoundary([result] {
     GError* error = nullptr;
-    registry = e_source_registry_new_finish(result, &error);
+    ESourceRegistry* made = e_source_registry_new_finish(result, &error);
     GErrorRef failure(error);
-    registryFailed = registry == nullptr;
-    auto waiters = std::move(registryWaiters);
-    for (auto& then : waiters) then(registry);
+    registry.made(made);
   });
 }
 
@@ -132,7 +152,7 @@ enum class Answer { pending, answered, absent, silent };
 // Both the registry's and the factory's answer; the state follows from the
 // pair once both are in.
 struct StateRead {
-  std::shared_ptr<Pending<stores::RawStatus>> pending;
+  std::shared_ptr<Pending<stores::AccessState>> pending;
   std::shared_ptr<Pending<bool>> starting;  // delivered when the bus starts the registry
   GCancellable* cancellable;
   std::string factory;
@@ -146,11 +166,11 @@ struct StateRead {
   void settle() {
     if (registry == Answer::pending || factoryAnswer == Answer::pending) return;
     if (registry == Answer::absent || factoryAnswer == Answer::absent) {
-      pending->deliver(stateRestricted);
+      pending->deliver(stores::AccessState::restricted);
     } else if (registry == Answer::silent || factoryAnswer == Answer::silent) {
-      pending->deliver(stateUnknown);
+      pending->deliver(stores::AccessState::unknown);
     } else {
-      pending->deliver(stateAuthorized);
+      pending->deliver(stores::AccessState::authorized);
     }
   }
 };
@@ -174,16 +194,6 @@ bool absentName(const GError* error) {
 constexpr int callTimeoutMs = static_cast<int>(statusWait.count());
 constexpr int startTimeoutMs = static_cast<int>(std::chrono::milliseconds(startWait).count());
 
-// The reply of a finished call; none when it failed, with what the failure
-// says about the service in `failed`.
-GVariant* replyOf(GObject* source, GAsyncResult* result, Answer& failed) {
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-  const GErrorRef failure(error);
-  if (reply == nullptr) failed = absentName(error) ? Answer::absent : Answer::silent;
-  return reply;
-}
-
 // Whether a reply of the form (b) says true; false for no reply.
 bool trueReply(GVariant* reply) {
   gboolean value = FALSE;
@@ -193,79 +203,77 @@ bool trueReply(GVariant* reply) {
   return value != FALSE;
 }
 
-void registryPinged(GObject* source, GAsyncResult* result, gpointer data) {
+// The callback of every call of a state read: it finishes the call, inside
+// the boundary, and hands the reply to `then` (none when the call failed,
+// with what the failure says about the service in the read's `which`), then
+// ends the call.
+template <Answer StateRead::*which, void (*then)(StateRead&, GVariant* reply)>
+void replied(GObject* source, GAsyncResult* result, gpointer data) {
   auto* read = static_cast<StateRead*>(data);
   answer::atBoundary([&] {
-    GVariant* reply = replyOf(source, result, read->registry);
-    if (reply != nullptr) {
-      g_variant_unref(reply);
-      read->registry = Answer::answered;
-    }
-    read->settle();
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    const GErrorRef failure(error);
+    if (reply == nullptr) read->*which = absentName(error) ? Answer::absent : Answer::silent;
+    then(*read, reply);
   });
   callDone(read);
 }
 
-void registryOwned(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* read = static_cast<StateRead*>(data);
-  answer::atBoundary([&] {
-    GVariant* reply = replyOf(source, result, read->registry);
-    if (reply == nullptr) {
-      read->settle();
-      return;
-    }
-    // The registry must answer itself; asking it starts it where it is not
-    // running yet, as every client of EDS does. A running registry answers
-    // at once or is frozen; one the bus is starting may take seconds on a
-    // loaded desktop, and gets them.
-    const bool running = trueReply(reply);
-    const bool start = !running && !registryStartMissed;
-    if (start) read->starting->deliver(true);
-    ++read->callsInFlight;
-    g_dbus_connection_call(read->bus, registryBusName, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, start ? startTimeoutMs : callTimeoutMs, read->cancellable,
-                           registryPinged, read);
-  });
-  callDone(read);
+void registryPinged(StateRead& read, GVariant* reply) {
+  if (reply != nullptr) {
+    g_variant_unref(reply);
+    read.registry = Answer::answered;
+  }
+  read.settle();
 }
 
-void factoryActivatable(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* read = static_cast<StateRead*>(data);
-  answer::atBoundary([&] {
-    GVariant* reply = replyOf(source, result, read->factoryAnswer);
-    if (reply != nullptr) {
-      GVariantIter* names = nullptr;
-      const gchar* name = nullptr;
-      bool found = false;
-      g_variant_get(reply, "(as)", &names);
-      while (g_variant_iter_next(names, "&s", &name)) found = found || read->factory == name;
-      g_variant_iter_free(names);
-      g_variant_unref(reply);
-      read->factoryAnswer = found ? Answer::answered : Answer::absent;
-    }
-    read->settle();
-  });
-  callDone(read);
+void registryOwned(StateRead& read, GVariant* reply) {
+  if (reply == nullptr) {
+    read.settle();
+    return;
+  }
+  // The registry must answer itself; asking it starts it where it is not
+  // running yet, as every client of EDS does. A running registry answers
+  // at once or is frozen; one the bus is starting may take seconds on a
+  // loaded desktop, and gets them.
+  const bool running = trueReply(reply);
+  const bool start = !running && !registryStartMissed;
+  if (start) read.starting->deliver(true);
+  ++read.callsInFlight;
+  g_dbus_connection_call(read.bus, registryBusName, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
+                         G_DBUS_CALL_FLAGS_NONE, start ? startTimeoutMs : callTimeoutMs, read.cancellable,
+                         replied<&StateRead::registry, registryPinged>, &read);
 }
 
-void factoryOwned(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* read = static_cast<StateRead*>(data);
-  answer::atBoundary([&] {
-    GVariant* reply = replyOf(source, result, read->factoryAnswer);
-    if (reply == nullptr) {
-      read->settle();
-    } else if (trueReply(reply)) {
-      read->factoryAnswer = Answer::answered;
-      read->settle();
-    } else {
-      // Not running: the factory still counts when the bus can start it.
-      ++read->callsInFlight;
-      g_dbus_connection_call(read->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                             "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
-                             callTimeoutMs, read->cancellable, factoryActivatable, read);
-    }
-  });
-  callDone(read);
+void factoryActivatable(StateRead& read, GVariant* reply) {
+  if (reply != nullptr) {
+    GVariantIter* names = nullptr;
+    const gchar* name = nullptr;
+    bool found = false;
+    g_variant_get(reply, "(as)", &names);
+    while (g_variant_iter_next(names, "&s", &name)) found = found || read.factory == name;
+    g_variant_iter_free(names);
+    g_variant_unref(reply);
+    read.factoryAnswer = found ? Answer::answered : Answer::absent;
+  }
+  read.settle();
+}
+
+void factoryOwned(StateRead& read, GVariant* reply) {
+  if (reply == nullptr) {
+    read.settle();
+  } else if (trueReply(reply)) {
+    read.factoryAnswer = Answer::answered;
+    read.settle();
+  } else {
+    // Not running: the factory still counts when the bus can start it.
+    ++read.callsInFlight;
+    g_dbus_connection_call(read.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
+                           callTimeoutMs, read.cancellable, replied<&StateRead::factoryAnswer, factoryActivatable>,
+                           &read);
+  }
 }
 
 void askNameHasOwner(StateRead* read, const char* name, GAsyncReadyCallback then) {
@@ -278,13 +286,13 @@ void askNameHasOwner(StateRead* read, const char* name, GAsyncReadyCallback then
 void busReached(StateRead* read, GDBusConnection* bus) {
   answer::atBoundary([&] {
     if (bus == nullptr) {
-      read->pending->deliver(stateUnknown);
+      read->pending->deliver(stores::AccessState::unknown);
       return;
     }
     read->bus = bus;
-    askNameHasOwner(read, registryBusName, registryOwned);
+    askNameHasOwner(read, registryBusName, replied<&StateRead::registry, registryOwned>);
     // The factory need only be there: running, or startable by the bus.
-    askNameHasOwner(read, read->factory.c_str(), factoryOwned);
+    askNameHasOwner(read, read->factory.c_str(), replied<&StateRead::factoryAnswer, factoryOwned>);
   });
   callDone(read);
 }
@@ -325,40 +333,26 @@ void runOnGlibThread(std::function<void()> task) {
 }
 
 void withSessionBus(std::function<void(GDBusConnection*)> then) {
-  if (sessionBus != nullptr || busFailed) {
-    then(sessionBus);
-    return;
-  }
-  busWaiters.push_back(std::move(then));
-  if (busRequested) return;
-  busRequested = true;
-  g_bus_get(G_BUS_TYPE_SESSION, nullptr, busMade, nullptr);
+  sessionBus.with(std::move(then), [] { g_bus_get(G_BUS_TYPE_SESSION, nullptr, busMade, nullptr); });
 }
 
 void withRegistry(std::function<void(ESourceRegistry*)> then) {
-  if (registry != nullptr || registryFailed) {
-    then(registry);
-    return;
-  }
-  registryWaiters.push_back(std::move(then));
-  if (registryRequested) return;
-  registryRequested = true;
-  // The registry takes the session bus that the tool holds.
-  withSessionBus([](GDBusConnection* bus) {
-    if (bus != nullptr) {
-      e_source_registry_new(nullptr, registryMade, nullptr);
-      return;
-    }
-    registryFailed = true;
-    auto waiters = std::move(registryWaiters);
-    for (auto& waiter : waiters) waiter(nullptr);
+  registry.with(std::move(then), [] {
+    // The registry takes the session bus that the tool holds.
+    withSessionBus([](GDBusConnection* bus) {
+      if (bus != nullptr) {
+        e_source_registry_new(nullptr, registryMade, nullptr);
+      } else {
+        registry.made(nullptr);
+      }
+    });
   });
 }
 
-stores::RawStatus storeState(const char* factoryBusName) {
-  if (!sessionBusNamed()) return stateUnknown;
+stores::AccessState storeState(const char* factoryBusName) {
+  if (!sessionBusNamed()) return stores::AccessState::unknown;
   const auto start = Clock::now();
-  auto pending = std::make_shared<Pending<stores::RawStatus>>();
+  auto pending = std::make_shared<Pending<stores::AccessState>>();
   auto starting = std::make_shared<Pending<bool>>();
   GCancellable* cancellable = g_cancellable_new();
   g_object_ref(cancellable);  // the read's own reference
@@ -372,7 +366,7 @@ stores::RawStatus storeState(const char* factoryBusName) {
   }
   if (!state) g_cancellable_cancel(cancellable);
   g_object_unref(cancellable);
-  return state.value_or(stateUnknown);
+  return state.value_or(stores::AccessState::unknown);
 }
 
 }  // namespace pimbridge::eds

@@ -7,8 +7,6 @@
 #include <initializer_list>
 #include <limits>
 
-#include "calendar/civil_date.hpp"
-
 namespace pimbridge::simulated {
 
 namespace {
@@ -107,9 +105,9 @@ std::string at(const std::string& where, std::size_t index) {
   return where + "[" + std::to_string(index) + "]";
 }
 
-stores::OsVersion osVersion(const json& value, const std::string& where) {
+OsVersion osVersion(const json& value, const std::string& where) {
   const std::string v = text(value, where);
-  stores::OsVersion version;
+  OsVersion version;
   long* parts[] = {&version.major, &version.minor, &version.patch};
   std::size_t pos = 0;
   for (std::size_t i = 0; i < 3; ++i) {
@@ -269,28 +267,6 @@ World parseWorld(std::string_view source) {
     }
   }
   return world;
-}
-
-std::optional<stores::PointInTime> convertDue(const DueComponents& due) {
-  if (!due.year || !due.month || !due.day) return std::nullopt;
-  const std::int64_t year = *due.year;
-  const std::int64_t month = *due.month;
-  const std::int64_t day = *due.day;
-  const std::int64_t hour = due.hour.value_or(0);
-  const std::int64_t minute = due.minute.value_or(0);
-  const std::int64_t second = due.second.value_or(0);
-  const std::int64_t offset = due.utcOffsetMinutes.value_or(0);
-  // Years far outside any calendar's use would overflow the arithmetic below.
-  if (year < -1000000 || year > 1000000) return std::nullopt;
-  if (!calendar::isValidDate(year, month, day)) return std::nullopt;
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return std::nullopt;
-  if (offset < -1080 || offset > 1080) return std::nullopt;
-
-  const std::int64_t days =
-      calendar::daysFromCivil(calendar::CivilDate{year, static_cast<int>(month), static_cast<int>(day)});
-
-  const std::int64_t seconds = days * calendar::secondsPerDay + hour * 3600 + minute * 60 + second - offset * 60;
-  return stores::PointInTime(std::chrono::duration<double>(static_cast<double>(seconds)));
 }
 
 std::string_view demoWorldJson() {

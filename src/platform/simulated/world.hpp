@@ -9,15 +9,19 @@
 #include <string_view>
 #include <vector>
 
-#include "stores/platform.hpp"
-#include "stores/reminder_store.hpp"
-
 namespace pimbridge::simulated {
 
 // A world that does not follow the format; the text says what is wrong and where.
 class WorldError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The running system's version, as the world gives it.
+struct OsVersion {
+  long major = 0;
+  long minor = 0;
+  long patch = 0;
 };
 
 struct AccessAnswer {
@@ -64,7 +68,7 @@ struct SimContact {
 };
 
 struct World {
-  stores::OsVersion osVersion{14, 0, 0};
+  OsVersion osVersion{14, 0, 0};
   struct {
     std::int64_t status = 0;
     std::optional<AccessAnswer> request;
@@ -85,9 +89,5 @@ World parseWorld(std::string_view json);
 
 // The built-in world served when no world file is named.
 std::string_view demoWorldJson();
-
-// The simulated date-components conversion: a point in time only when year,
-// month and day are given and every given component is in range.
-std::optional<stores::PointInTime> convertDue(const DueComponents& due);
 
 }  // namespace pimbridge::simulated

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/simulated/conversions.hpp"
+
 namespace pimbridge::simulated {
 namespace {
 

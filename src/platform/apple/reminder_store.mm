@@ -12,6 +12,7 @@
 #include "answer/boundary.hpp"
 #include "platform/apple/at_most_once.hpp"
 #include "platform/apple/conversions.hpp"
+#include "platform/macos_authorization.hpp"
 #include "stores/reminder_store.hpp"
 
 #if !__has_feature(objc_arc)
@@ -38,25 +39,24 @@
 namespace pimbridge::stores {
 namespace {
 
-class EventKitReminderPredicate final : public ReminderPredicate {
- public:
-  explicit EventKitReminderPredicate(NSPredicate* _Nullable predicate) : predicate_(predicate) {}
-
-  // Nil when the predicate could not be made: it selects no reminder.
-  NSPredicate* _Nullable predicate() const { return predicate_; }
-
- private:
-  NSPredicate* _Nullable predicate_;
-};
-
-// A started fetch: the identifier EventKit returned for it, which cancels it.
+// A started fetch: the store and the identifier EventKit returned for it,
+// which cancels it.
 class EventKitReminderFetch final : public ReminderFetch {
  public:
-  explicit EventKitReminderFetch(id _Nullable identifier) : identifier_(identifier) {}
+  EventKitReminderFetch(EKEventStore* _Nonnull store, id _Nullable identifier)
+      : store_(store), identifier_(identifier) {}
 
-  id _Nullable identifier() const { return identifier_; }
+  void cancel() override {
+    if (identifier_ == nil) return;
+    @try {
+      [store_ cancelFetchRequest:identifier_];
+    } @catch (id) {
+      // The fetch is given up either way; its late completion is ignored.
+    }
+  }
 
  private:
+  EKEventStore* _Nonnull store_;
   id _Nullable identifier_;
 };
 
@@ -92,7 +92,9 @@ std::optional<std::vector<Reminder>> remindersFrom(NSArray<EKReminder*>* _Nullab
 
 class EventKitReminderStore final : public ReminderStore {
  public:
-  void requestFullAccessToReminders(AccessCompletion completion) override {
+  // The request of the running system: full access from macOS 14 on, the
+  // older request for reminders before it.
+  void requestAccess(AccessCompletion completion) override {
     const auto done = apple::atMostOnce(std::move(completion));
     if (@available(macOS 14.0, *)) {
       @try {
@@ -103,39 +105,30 @@ class EventKitReminderStore final : public ReminderStore {
         done(false, true);
       }
     } else {
-      // The tool asks for full access only on macOS 14 and later; before that
-      // the request does not exist, so it is answered as refused, with an error.
-      done(false, true);
-    }
-  }
-
-  void requestAccess([[maybe_unused]] ReminderEntityType type, AccessCompletion completion) override {
-    const auto done = apple::atMostOnce(std::move(completion));
 #if PIMBRIDGE_MACOS_MIN_REQUIRED < 140000
-    @try {
-      [store_ requestAccessToEntityType:static_cast<EKEntityType>(type)
-                             completion:^(BOOL granted, NSError* _Nullable error) {
-                               answer::atBoundary([&] { done(granted, error != nil); });
-                             }];
-    } @catch (id) {
-      done(false, true);
-    }
+      @try {
+        [store_ requestAccessToEntityType:EKEntityTypeReminder
+                               completion:^(BOOL granted, NSError* _Nullable error) {
+                                 answer::atBoundary([&] { done(granted, error != nil); });
+                               }];
+      } @catch (id) {
+        done(false, true);
+      }
 #else
-    // NOTE: this request is deprecated from macOS 14, so a build for macOS 14
-    // or later leaves it out; the tool asks for full access there instead.
-    // Like the full-access request before macOS 14, it is answered as
-    // refused, with an error.
-    done(false, true);
+      // NOTE: this request is deprecated from macOS 14, so a build for macOS
+      // 14 or later, which never runs on an older system, leaves it out.
+      done(false, true);
 #endif
+    }
   }
 
-  std::vector<ReminderCalendar> calendars(ReminderEntityType type) override {
-    std::vector<ReminderCalendar> result;
+  std::vector<ReminderList> lists() override {
+    std::vector<ReminderList> result;
     std::vector<EKCalendar*> known;
     @try {
-      for (EKCalendar* calendar in [store_ calendarsForEntityType:static_cast<EKEntityType>(type)]) {
-        result.push_back(ReminderCalendar{apple::stdString(calendar.calendarIdentifier),
-                                          apple::stdString(calendar.title), known.size()});
+      for (EKCalendar* calendar in [store_ calendarsForEntityType:EKEntityTypeReminder]) {
+        result.push_back(ReminderList{apple::stdString(calendar.calendarIdentifier), apple::stdString(calendar.title),
+                                      known.size()});
         known.push_back(calendar);
       }
     } @catch (id) {
@@ -146,26 +139,12 @@ class EventKitReminderStore final : public ReminderStore {
     return result;
   }
 
-  std::unique_ptr<ReminderPredicate> predicateForReminders(const ReminderCalendar& calendar) override {
-    EKCalendar* list = knownCalendar(calendar);
-    if (list == nil) return std::make_unique<EventKitReminderPredicate>(nil);
-    NSPredicate* predicate = nil;
-    @try {
-      predicate = [store_ predicateForRemindersInCalendars:@[ list ]];
-    } @catch (id) {
-      predicate = nil;
-    }
-    return std::make_unique<EventKitReminderPredicate>(predicate);
-  }
-
-  std::unique_ptr<ReminderFetch> fetchReminders(const ReminderPredicate& predicate,
-                                                FetchCompletion completion) override {
+  std::unique_ptr<ReminderFetch> fetch(const ReminderList& list, FetchCompletion completion) override {
     const auto done = apple::atMostOnce(std::move(completion));
-    const auto* own = dynamic_cast<const EventKitReminderPredicate*>(&predicate);
-    NSPredicate* selection = own != nullptr ? own->predicate() : nil;
+    NSPredicate* selection = predicateFor(list);
     if (selection == nil) {
       done(std::vector<Reminder>{});
-      return std::make_unique<EventKitReminderFetch>(nil);
+      return std::make_unique<EventKitReminderFetch>(store_, nil);
     }
     id identifier = nil;
     @try {
@@ -178,29 +157,31 @@ class EventKitReminderStore final : public ReminderStore {
       // spares the command its wait for this list.
       done(std::nullopt);
     }
-    return std::make_unique<EventKitReminderFetch>(identifier);
-  }
-
-  void cancelFetch(const ReminderFetch& fetch) override {
-    const auto* own = dynamic_cast<const EventKitReminderFetch*>(&fetch);
-    if (own == nullptr || own->identifier() == nil) return;
-    @try {
-      [store_ cancelFetchRequest:own->identifier()];
-    } @catch (id) {
-      // The fetch is given up either way; its late completion is ignored.
-    }
+    return std::make_unique<EventKitReminderFetch>(store_, identifier);
   }
 
  private:
   // Predicates are built from EventKit's own calendar objects, so the store
-  // keeps those that calendars() gave last and finds one again by its
+  // keeps those that lists() gave last and finds one again by its
   // position, which stays right even when two lists share an identifier. A
   // list it did not give selects no reminder, rather than falling back to
   // every list as a nil calendar list would.
-  EKCalendar* _Nullable knownCalendar(const ReminderCalendar& calendar) const {
-    if (calendar.position >= knownCalendars_.size()) return nil;
-    EKCalendar* known = knownCalendars_[calendar.position];
-    return apple::stdString(known.calendarIdentifier) == calendar.identifier ? known : nil;
+  EKCalendar* _Nullable knownCalendar(const ReminderList& list) const {
+    if (list.position >= knownCalendars_.size()) return nil;
+    EKCalendar* known = knownCalendars_[list.position];
+    return apple::stdString(known.calendarIdentifier) == list.identifier ? known : nil;
+  }
+
+  // The predicate for one list's reminders; nil when it could not be made,
+  // which selects no reminder.
+  NSPredicate* _Nullable predicateFor(const ReminderList& list) const {
+    EKCalendar* calendar = knownCalendar(list);
+    if (calendar == nil) return nil;
+    @try {
+      return [store_ predicateForRemindersInCalendars:@[ calendar ]];
+    } @catch (id) {
+      return nil;
+    }
   }
 
   EKEventStore* store_ = [[EKEventStore alloc] init];
@@ -213,11 +194,12 @@ std::unique_ptr<ReminderStore> makeReminderStore() {
   return std::make_unique<EventKitReminderStore>();
 }
 
-RawStatus reminderAuthorizationStatus(ReminderEntityType type) {
+AccessState reminderAccessState() {
   @try {
-    return static_cast<RawStatus>([EKEventStore authorizationStatusForEntityType:static_cast<EKEntityType>(type)]);
+    return macos::reminderStatus(
+        static_cast<std::int64_t>([EKEventStore authorizationStatusForEntityType:EKEntityTypeReminder]));
   } @catch (id) {
-    return apple::kUnreadableStatus;
+    return AccessState::unknown;
   }
 }
 
