@@ -59,7 +59,7 @@ std::optional<std::string> nameComponent(EVCard* card, std::size_t index) {
 // The contact one .vcf file holds; none when it is not one clean card.
 std::optional<Contact> contactIn(const std::string& path, const std::string& name) {
   const auto text = vdir::readItemFile(path);
-  if (!text || !vdir::isCleanText(*text) || vdir::cardsOpened(*text) != 1) return std::nullopt;
+  if (!text || !vdir::isCleanItemText(*text) || vdir::cardsOpened(*text) != 1) return std::nullopt;
   std::unique_ptr<EVCard, ObjectRelease> card(e_vcard_new_from_string(text->c_str()));
   // NOTE: EVCard makes a card of anything; a text that gave it no attribute
   // at all was no card.
@@ -68,16 +68,13 @@ std::optional<Contact> contactIn(const std::string& path, const std::string& nam
   EVCardAttribute* uid = e_vcard_get_attribute(card.get(), EVC_UID);
   GList* uidValue = uid != nullptr ? e_vcard_attribute_get_values(uid) : nullptr;
   const char* uidText = uidValue != nullptr ? static_cast<const char*>(uidValue->data) : nullptr;
-  if (uidText != nullptr && *uidText != '\0') {
-    contact.identifier = uidText;
-  } else {
-    contact.identifier = vdir::fileStem(name);
-    if (!vdir::isCleanText(contact.identifier)) return std::nullopt;
-  }
+  contact.identifier = uidText != nullptr && *uidText != '\0' ? std::string(uidText) : vdir::fileStem(name);
   contact.familyName = nameComponent(card.get(), 0);
   contact.givenName = nameComponent(card.get(), 1);
   contact.phoneNumbers = attributeValues(card.get(), EVC_TEL);
   contact.emailAddresses = attributeValues(card.get(), EVC_EMAIL);
+  // The file name of a card without UID is the one text not checked yet.
+  if (!vdir::isCleanText(contact.identifier)) return std::nullopt;
   return contact;
 }
 

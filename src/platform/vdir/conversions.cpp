@@ -99,6 +99,22 @@ bool isCleanText(std::string_view bytes) {
   return g_utf8_validate_len(bytes.data(), bytes.size(), nullptr);
 }
 
+bool isCleanItemText(std::string_view text) {
+  if (isCleanText(text)) return true;
+  std::string joined;
+  joined.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool crlf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+    const std::size_t next = crlf ? i + 2 : i + 1;
+    if ((crlf || text[i] == '\n') && next < text.size() && (text[next] == ' ' || text[next] == '\t')) {
+      i = next;  // the fold and its one space or tab
+      continue;
+    }
+    joined.push_back(text[i]);
+  }
+  return isCleanText(joined);
+}
+
 bool isItemName(std::string_view name, std::string_view extension) {
   return !name.empty() && name.front() != '.' && name.size() > extension.size() && name.ends_with(extension);
 }

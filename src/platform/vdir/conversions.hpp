@@ -53,11 +53,17 @@ std::string taskIdentifier(std::string_view uid, std::string_view recurrenceId);
 // (TEL:12;34 holds the values 12 and 34), put back together as one text.
 std::string joinedValues(const std::vector<std::string_view>& values);
 
-// True when the bytes are UTF-8 throughout and hold no NUL. A file that fails
-// is skipped whole: iCalendar and vCard 4 are UTF-8 by definition, a repaired
-// text would give the host names and identifiers that no other tool shows,
-// and the parsers read C strings, which a NUL would cut short unseen.
+// True when the bytes are UTF-8 throughout and hold no NUL.
 bool isCleanText(std::string_view bytes);
+
+// True when an item file's text is clean once its folded lines are joined
+// (a line end followed by a space or a tab is taken out), since a writer may
+// fold a line inside a character. A file that fails is skipped whole:
+// iCalendar and vCard 4 are UTF-8 by definition, a repaired text (the vCard
+// parser would put U+FFFD in) would give the host names and identifiers that
+// no other tool shows, and the parsers read C strings, which a NUL would cut
+// short unseen.
+bool isCleanItemText(std::string_view text);
 
 // Whether a collection folder's entry names an item with the extension
 // (".ics", ".vcf"): not hidden, not a vdirsyncer temporary file, not the

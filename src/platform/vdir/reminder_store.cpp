@@ -107,12 +107,13 @@ Reminder reminderFrom(icalcomponent* calendar, icalcomponent* task, const std::s
   return reminder;
 }
 
-// The tasks of one item file, appended; nothing when the file does not parse
-// or is not one item (one calendar whose tasks share one UID).
+// The tasks of one item file, appended; nothing when the file's text is not
+// clean, does not parse, or is not one item (one calendar whose tasks share
+// one UID).
 void readTasks(const std::string& path, const std::string& name, const calendar::UtcOffsetAt& local,
                std::vector<Reminder>& reminders) {
   const auto text = vdir::readItemFile(path);
-  if (!text || !vdir::isCleanText(*text)) return;
+  if (!text || !vdir::isCleanItemText(*text)) return;
   const std::lock_guard lock(libicalUse);
   Component root(icalparser_parse_string(text->c_str()));
   if (!root) return;
