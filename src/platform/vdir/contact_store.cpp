@@ -21,7 +21,7 @@ namespace pimbridge::stores {
 namespace {
 
 // How many cards the reading thread reads ahead of the tool.
-constexpr std::size_t cardsAhead = 16;
+constexpr std::size_t cardsAhead = 32;
 
 struct ObjectRelease {
   void operator()(gpointer object) const {
@@ -111,18 +111,19 @@ class VdirContactStore final : public ContactStore {
       });
     }).detach();
 
-    for (;;) {
-      Contact contact;
-      switch (handover->take(deadline, contact)) {
-        case vdir::Handover<Contact>::Took::item: {
-          bool stop = false;
-          step(std::move(contact), stop);
-          if (stop) {
-            handover->stop();
-            return true;
+    for (std::vector<Contact> batch;;) {
+      switch (handover->take(deadline, batch)) {
+        case vdir::Handover<Contact>::Took::items:
+          for (auto& contact : batch) {
+            bool stop = false;
+            step(std::move(contact), stop);
+            if (stop) {
+              handover->stop();
+              return true;
+            }
           }
+          batch.clear();
           break;
-        }
         case vdir::Handover<Contact>::Took::ended:
           return true;
         case vdir::Handover<Contact>::Took::failed:

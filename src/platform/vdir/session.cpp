@@ -190,7 +190,7 @@ std::optional<std::string> readRegularFile(const std::string& path, std::size_t 
   if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_ino == before.st_ino &&
       static_cast<std::size_t>(opened.st_size) <= limit) {
     std::string content;
-    content.resize(static_cast<std::size_t>(opened.st_size) + 1);
+    content.resize(static_cast<std::size_t>(opened.st_size));
     std::size_t got = 0;
     bool failed = false;
     while (got < content.size()) {
@@ -205,12 +205,12 @@ std::optional<std::string> readRegularFile(const std::string& path, std::size_t 
       }
     }
     // A file that grew, shrank or was written to while it was read may be
-    // half old and half new: it is left out.
+    // half old and half new: it is left out. (What it grew by would not have
+    // been read: the size it had when opened is all that is asked for.)
     struct stat after {};
     if (!failed && got == static_cast<std::size_t>(opened.st_size) && ::fstat(fd, &after) == 0 &&
         after.st_size == opened.st_size && after.st_mtim.tv_sec == opened.st_mtim.tv_sec &&
         after.st_mtim.tv_nsec == opened.st_mtim.tv_nsec) {
-      content.resize(got);
       text = std::move(content);
     }
   }

@@ -111,13 +111,15 @@ class Handover {
  public:
   explicit Handover(std::size_t ahead) : ahead_(ahead) {}
 
-  // From the reading thread; false once the taker has stopped.
+  // From the reading thread; false once the taker has stopped. The taker is
+  // woken only when a batch is full, so that a reader slower than the taker
+  // does not wake it for every item.
   bool put(T item) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return stopped_ || items_.size() < ahead_; });
     if (stopped_) return false;
     items_.push_back(std::move(item));
-    changed_.notify_all();
+    if (items_.size() == ahead_) changed_.notify_all();
     return true;
   }
   // From the reading thread: nothing more comes; `ok` tells whether it read
@@ -133,16 +135,21 @@ class Handover {
     return stopped_;
   }
 
-  enum class Took { item, ended, failed, late };
-  // From the taker: the next item, the end, or late at the deadline.
-  Took take(Clock::time_point deadline, T& item) {
+  enum class Took { items, ended, failed, late };
+  // From the taker: a full batch, or at the end or the deadline what there
+  // is (at least one item); then the end, or late once the deadline has
+  // passed with nothing there.
+  Took take(Clock::time_point deadline, std::vector<T>& items) {
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_until(lock, deadline, [&] { return ended_ || !items_.empty(); })) return Took::late;
-    if (items_.empty()) return ok_ ? Took::ended : Took::failed;
-    item = std::move(items_.front());
-    items_.erase(items_.begin());
+    changed_.wait_until(lock, deadline, [&] { return ended_ || items_.size() >= ahead_; });
+    if (items_.empty()) {
+      if (!ended_) return Took::late;
+      return ok_ ? Took::ended : Took::failed;
+    }
+    items.swap(items_);
+    items_.clear();
     changed_.notify_all();
-    return Took::item;
+    return Took::items;
   }
   void stop() {
     const std::lock_guard lock(mutex_);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace pimbridge::vdir {
 namespace {
@@ -35,12 +36,16 @@ TEST(VdirWaits, HandoverEndsEveryWay) {
       for (int i = 0; i < 5; ++i) ASSERT_TRUE(handover.put(i));
       handover.end(false);
     });
-    int item = -1;
-    for (int i = 0; i < 5; ++i) {
-      ASSERT_EQ(handover.take(Clock::now() + 2s, item), Handover<int>::Took::item);
-      EXPECT_EQ(item, i);
+    std::vector<int> taken;
+    while (taken.size() < 5) {
+      std::vector<int> batch;
+      ASSERT_EQ(handover.take(Clock::now() + 2s, batch), Handover<int>::Took::items);
+      ASSERT_LE(batch.size(), 2u);
+      taken.insert(taken.end(), batch.begin(), batch.end());
     }
-    EXPECT_EQ(handover.take(Clock::now() + 2s, item), Handover<int>::Took::failed);
+    EXPECT_EQ(taken, (std::vector<int>{0, 1, 2, 3, 4}));
+    std::vector<int> rest;
+    EXPECT_EQ(handover.take(Clock::now() + 2s, rest), Handover<int>::Took::failed);
     reader.join();
   }
   {
@@ -51,8 +56,8 @@ TEST(VdirWaits, HandoverEndsEveryWay) {
       handover.put(1);
       refused = !handover.put(2);
     });
-    int item = 0;
-    ASSERT_EQ(handover.take(Clock::now() + 2s, item), Handover<int>::Took::item);
+    std::vector<int> batch;
+    ASSERT_EQ(handover.take(Clock::now() + 2s, batch), Handover<int>::Took::items);
     std::this_thread::sleep_for(20ms);
     handover.stop();
     reader.join();
@@ -61,9 +66,9 @@ TEST(VdirWaits, HandoverEndsEveryWay) {
   {
     // Nothing coming: late at the deadline.
     Handover<int> handover(1);
-    int item = 0;
+    std::vector<int> batch;
     const auto start = Clock::now();
-    EXPECT_EQ(handover.take(start + 100ms, item), Handover<int>::Took::late);
+    EXPECT_EQ(handover.take(start + 100ms, batch), Handover<int>::Took::late);
     EXPECT_GE(Clock::now() - start, 100ms);
   }
 }
