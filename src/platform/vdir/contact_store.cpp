@@ -60,10 +60,14 @@ std::optional<std::string> nameComponent(EVCard* card, std::size_t index) {
 std::optional<Contact> contactIn(const std::string& path, const std::string& name) {
   const auto text = vdir::readItemFile(path);
   if (!text || !vdir::isCleanItemText(*text) || vdir::cardsOpened(*text) != 1) return std::nullopt;
+  static_cast<void>(vdir::warnedSinceLastAsked());
   std::unique_ptr<EVCard, ObjectRelease> card(e_vcard_new_from_string(text->c_str()));
-  // NOTE: EVCard makes a card of anything; a text that gave it no attribute
-  // at all was no card.
-  if (!card || e_vcard_get_attributes(card.get()) == nullptr) return std::nullopt;
+  // NOTE: EVCard makes a card of anything, warning of what it could not
+  // read (a card that does not end, a name it cannot take); a text that it
+  // warned of, or that gave it no attribute at all, was no card.
+  // The card is parsed when first asked for its attributes.
+  const bool empty = !card || e_vcard_get_attributes(card.get()) == nullptr;
+  if (vdir::warnedSinceLastAsked() || empty) return std::nullopt;
   Contact contact;
   EVCardAttribute* uid = e_vcard_get_attribute(card.get(), EVC_UID);
   GList* uidValue = uid != nullptr ? e_vcard_attribute_get_values(uid) : nullptr;

@@ -22,13 +22,21 @@ namespace {
 // A vdirsyncer configuration is a few lines; anything much larger is not one.
 constexpr std::size_t configSizeLimit = 1024 * 1024;
 
+thread_local bool warned = false;
+
+constexpr int warningOrWorse = G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING;
+
 // NOTE: the vCard library and GLib report what they think of a card through
 // GLib's log, which would otherwise print on standard error or, under
-// G_DEBUG=fatal-warnings, end the process. Nothing of it reaches the host.
-GLogWriterOutput dropLog(GLogLevelFlags, const GLogField*, gsize, gpointer) {
+// G_DEBUG=fatal-warnings, end the process. Nothing of it reaches the host;
+// a warning is noted for the thread that caused it.
+GLogWriterOutput dropLog(GLogLevelFlags level, const GLogField*, gsize, gpointer) {
+  if ((level & warningOrWorse) != 0) warned = true;
   return G_LOG_WRITER_HANDLED;
 }
-void dropLegacyLog(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+void dropLegacyLog(const gchar*, GLogLevelFlags level, const gchar*, gpointer) {
+  if ((level & warningOrWorse) != 0) warned = true;
+}
 
 std::string homeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr) return home;
@@ -119,6 +127,12 @@ void startSession() {
   g_log_set_writer_func(dropLog, nullptr, nullptr);
   g_log_set_default_handler(dropLegacyLog, nullptr);
   g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK));
+}
+
+bool warnedSinceLastAsked() {
+  const bool was = warned;
+  warned = false;
+  return was;
 }
 
 const Located& located() {

@@ -48,6 +48,10 @@ struct Located {
 // Called once at start-up: keeps GLib's messages off the tool's streams.
 void startSession();
 
+// Whether a library has warned through GLib's log on the calling thread
+// since the last call; the vCard parser warns of what it could not read.
+bool warnedSinceLastAsked();
+
 // Where the folders are, found on first use (this reads the configuration
 // and, for the address book, a storage folder) and kept for the run. Call it
 // inside a bounded wait: it touches the file system.
