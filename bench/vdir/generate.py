@@ -1,6 +1,6 @@
 """Writes a deterministic vdir for the benchmark: task lists of .ics files
 (due dates in UTC, zoned with and without a VTIMEZONE block, floating, as
-dates, or none; a third completed) and an address book of .vcf files.
+dates, or none, in turn within each list; a third completed) and an address book of .vcf files.
 
     /usr/bin/python3 generate.py ROOT LISTS TASKS CARDS
 
@@ -28,15 +28,15 @@ END:VTIMEZONE\r
 """
 
 
-def task(i):
+def task(i, kind):
     zone = ""
     due = [f"DUE:2024{1 + i % 12:02}{1 + i % 28:02}T{i % 24:02}0000Z",
            f"DUE;TZID=Europe/Berlin:2024{1 + i % 12:02}{1 + i % 28:02}T090000",
            f"DUE;TZID=America/New_York:2025{1 + i % 12:02}{1 + i % 28:02}T173000",
            f"DUE:2024{1 + i % 12:02}{1 + i % 28:02}T120000",
            f"DUE;VALUE=DATE:2024{1 + i % 12:02}{1 + i % 28:02}",
-           ""][i % 6]
-    if i % 6 == 1:
+           ""][kind]
+    if kind == 1:
         zone = BERLIN
     lines = ["BEGIN:VTODO", f"UID:task-{i}@bench.example.org", "DTSTAMP:20240101T000000Z",
              f"SUMMARY:Task number {i} — Aufgabe {i} — 任务 {i}"]
@@ -68,7 +68,8 @@ def main():
     for i in range(tasks):
         path = os.path.join(root, "tasks", f"list-{i % lists:02}", f"task-{i:06}.ics")
         with open(path, "w", encoding="utf-8", newline="") as f:
-            f.write(task(i))
+            # Every list gets every kind of due date in turn.
+            f.write(task(i, (i // lists) % 6))
     book = os.path.join(root, "contacts", "book")
     os.makedirs(book, exist_ok=True)
     for i in range(cards):
