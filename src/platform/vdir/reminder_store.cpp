@@ -5,6 +5,8 @@
 #include <libical/ical.h>
 
 #include <atomic>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -42,17 +44,63 @@ calendar::UtcOffsetAt offsetsOf(icaltimezone* zone) {
   };
 }
 
+// The zones that a list's files define themselves, one per distinct
+// VTIMEZONE text. NOTE: libical works out a zone's changes of offset from its
+// rules anew for every zone object, which costs about a millisecond for
+// yearly rules; a sync tool writes the same VTIMEZONE into every file, so one
+// object per distinct text serves the whole list.
+class OwnZones {
+ public:
+  OwnZones() = default;
+  OwnZones(const OwnZones&) = delete;
+  OwnZones& operator=(const OwnZones&) = delete;
+  ~OwnZones() {
+    const std::lock_guard lock(libicalUse);
+    for (auto& [text, zone] : zones_) icaltimezone_free(zone, 1);
+  }
+
+  // The zone of the calendar's VTIMEZONE with this TZID; null without one.
+  icaltimezone* named(icalcomponent* calendar, const char* tzid) {
+    // An iterator of its own, so that no caller's walk through the
+    // calendar's components with its one built-in iterator is disturbed.
+    icalcompiter blocks = icalcomponent_begin_component(calendar, ICAL_VTIMEZONE_COMPONENT);
+    for (icalcomponent* block = icalcompiter_deref(&blocks); block != nullptr; block = icalcompiter_next(&blocks)) {
+      icalproperty* id = icalcomponent_get_first_property(block, ICAL_TZID_PROPERTY);
+      const char* blockId = id != nullptr ? icalproperty_get_tzid(id) : nullptr;
+      if (blockId == nullptr || std::strcmp(blockId, tzid) != 0) continue;
+      char* text = icalcomponent_as_ical_string_r(block);
+      std::string key = icalText(text);
+      icalmemory_free_buffer(text);
+      auto found = zones_.find(key);
+      if (found != zones_.end()) return found->second;
+      icaltimezone* zone = icaltimezone_new();
+      if (zone == nullptr) return nullptr;
+      if (icaltimezone_set_component(zone, icalcomponent_new_clone(block)) == 0) {
+        icaltimezone_free(zone, 1);
+        return nullptr;
+      }
+      zones_.emplace(std::move(key), zone);
+      return zone;
+    }
+    return nullptr;
+  }
+
+ private:
+  std::map<std::string, icaltimezone*> zones_;
+};
+
 // The zone a TZID names: the file's own VTIMEZONE, else the system's zone
 // database; null when neither knows it.
-icaltimezone* zoneNamed(icalcomponent* calendar, const char* tzid) {
+icaltimezone* zoneNamed(icalcomponent* calendar, const char* tzid, OwnZones& own) {
   if (calendar != nullptr) {
-    if (icaltimezone* own = icalcomponent_get_timezone(calendar, tzid)) return own;
+    if (icaltimezone* defined = own.named(calendar, tzid)) return defined;
   }
   if (icaltimezone* system = icaltimezone_get_builtin_timezone(tzid)) return system;
   return icaltimezone_get_builtin_timezone_from_tzid(tzid);
 }
 
-std::optional<PointInTime> dueOf(icalcomponent* calendar, icalcomponent* task, const calendar::UtcOffsetAt& local) {
+std::optional<PointInTime> dueOf(icalcomponent* calendar, icalcomponent* task, const calendar::UtcOffsetAt& local,
+                                 OwnZones& own) {
   icalproperty* property = icalcomponent_get_first_property(task, ICAL_DUE_PROPERTY);
   if (property == nullptr) return std::nullopt;
   const icaltimetype time = icalproperty_get_due(property);
@@ -79,14 +127,14 @@ std::optional<PointInTime> dueOf(icalcomponent* calendar, icalcomponent* task, c
     return vdir::dueMoment(due, nullptr, local);
   }
   due.form = vdir::DueForm::zoned;
-  icaltimezone* zone = zoneNamed(calendar, tzid);
+  icaltimezone* zone = zoneNamed(calendar, tzid, own);
   if (zone == nullptr) return std::nullopt;
   const calendar::UtcOffsetAt offsets = offsetsOf(zone);
   return vdir::dueMoment(due, &offsets, local);
 }
 
 Reminder reminderFrom(icalcomponent* calendar, icalcomponent* task, const std::string& fallbackUid,
-                      const calendar::UtcOffsetAt& local) {
+                      const calendar::UtcOffsetAt& local, OwnZones& own) {
   Reminder reminder;
   std::string recurrence;
   if (icalproperty* property = icalcomponent_get_first_property(task, ICAL_RECURRENCEID_PROPERTY)) {
@@ -100,7 +148,7 @@ Reminder reminderFrom(icalcomponent* calendar, icalcomponent* task, const std::s
   const char* uid = icalcomponent_get_uid(task);
   reminder.identifier = vdir::taskIdentifier(uid != nullptr && *uid != '\0' ? uid : fallbackUid, recurrence);
   reminder.title = icalText(icalcomponent_get_summary(task));
-  reminder.due = dueOf(calendar, task, local);
+  reminder.due = dueOf(calendar, task, local, own);
   // Either alone means the task is done.
   reminder.completed = icalcomponent_get_status(task) == ICAL_STATUS_COMPLETED ||
                        icalcomponent_get_first_property(task, ICAL_COMPLETED_PROPERTY) != nullptr;
@@ -110,7 +158,7 @@ Reminder reminderFrom(icalcomponent* calendar, icalcomponent* task, const std::s
 // The tasks of one item file, appended; nothing when the file's text is not
 // clean, does not parse, or is not one item (one calendar whose tasks share
 // one UID).
-void readTasks(const std::string& path, const std::string& name, const calendar::UtcOffsetAt& local,
+void readTasks(const std::string& path, const std::string& name, const calendar::UtcOffsetAt& local, OwnZones& own,
                std::vector<Reminder>& reminders) {
   const auto text = vdir::readItemFile(path);
   if (!text || !vdir::isCleanItemText(*text)) return;
@@ -140,7 +188,7 @@ void readTasks(const std::string& path, const std::string& name, const calendar:
     if (icalText(icalcomponent_get_uid(task)) != first) return;
   }
   const std::string fallbackUid = vdir::fileStem(name);
-  for (icalcomponent* task : tasks) reminders.push_back(reminderFrom(calendar, task, fallbackUid, local));
+  for (icalcomponent* task : tasks) reminders.push_back(reminderFrom(calendar, task, fallbackUid, local, own));
 }
 
 // What a fetch and its thread share: the thread stops between files once the
@@ -209,9 +257,10 @@ class VdirReminderStore final : public ReminderStore {
         }
         const calendar::UtcOffsetAt local = vdir::localZone();
         std::vector<Reminder> reminders;
+        OwnZones own;
         for (const auto& name : *names) {
           if (stop()) return;
-          readTasks(folder + "/" + name, name, local, reminders);
+          readTasks(folder + "/" + name, name, local, own, reminders);
         }
         completion(std::move(reminders));
       });

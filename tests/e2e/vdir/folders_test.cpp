@@ -172,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(Configurations, VdirStates, testing::ValuesIn(stateCase
 
 // Show the rows iCalendar's forms give: lists in name order titled by their
 // displayname's first line, tasks in file-name order, folded lines (one
-// split inside a character), a zone from the file's VTIMEZONE and one from
+// split inside a character), a zone from the file's VTIMEZONE (the same
+// TZID defined otherwise in another file being that file's) and one from
 // the system's database, an unknown zone, floating and date values in the
 // local zone across both changes of offset, a detached instance, both marks
 // of completion, and the absent SUMMARY.
@@ -190,6 +191,14 @@ TEST(VdirRows, ICalendarForms) {
              todo("fold", {"SUMMARY:A long summary that a server folds at seventy-five octets, here in the mid",
                            " dle of a word and \xC3", " \xA9 in a character", "DUE;TZID=Europe/Berlin:20240301T090000",
                            "STATUS:COMPLETED"}));
+  // The same TZID defined otherwise in another file is that file's zone.
+  std::string elsewhere = office;
+  elsewhere.replace(elsewhere.find("+0530"), 5, "+0100");
+  elsewhere.replace(elsewhere.find("+0530"), 5, "+0100");
+  tree.write("tasks/a-work/2b.ics", calendar({elsewhere, "BEGIN:VTODO", "UID:office-2", "SUMMARY:Same name",
+                                              "DUE;TZID=Office Time:20240301T090000", "END:VTODO"}));
+  tree.write("tasks/a-work/2c.ics", calendar({office, "BEGIN:VTODO", "UID:office-3", "SUMMARY:Same zone again",
+                                              "DUE;TZID=Office Time:20240302T090000", "END:VTODO"}));
   tree.write("tasks/a-work/3.ics",
              todo("unknown-zone",
                   {"SUMMARY:Unknown zone", "DUE;TZID=Nowhere/Else:20240301T090000", "COMPLETED:20240302T100000Z"}));
@@ -214,6 +223,8 @@ TEST(VdirRows, ICalendarForms) {
   EXPECT_EQ(run.answer(), json::parse(R"({"reminders":[
     {"id":"fold","title":"A long summary that a server folds at seventy-five octets, here in the middle of a word and é in a character","list":"a-work","due":"2024-03-01T08:00:00Z","completed":true},
     {"id":"office","title":"Office zone","list":"a-work","due":"2024-03-01T03:30:00Z","completed":false},
+    {"id":"office-2","title":"Same name","list":"a-work","due":"2024-03-01T08:00:00Z","completed":false},
+    {"id":"office-3","title":"Same zone again","list":"a-work","due":"2024-03-02T03:30:00Z","completed":false},
     {"id":"unknown-zone","title":"Unknown zone","list":"a-work","due":null,"completed":true},
     {"id":"date","title":"Date","list":"Home & garden","due":"2024-07-04T04:00:00Z","completed":false},
     {"id":"gap","title":"","list":"Home & garden","due":"2024-03-10T07:30:00Z","completed":false},
