@@ -1,7 +1,8 @@
 /* The floor for the vdir backend: a C program that reads the same folders
  * with the same libraries and the same care (sorted names, links refused,
- * regular files of at most 4 MiB read whole, text checked as UTF-8), and
- * prints one line per row, without the tool's bounds, threads or JSON.
+ * regular files of at most 4 MiB read whole, text checked as UTF-8, one zone
+ * object per distinct VTIMEZONE), and prints one line per row, without the
+ * tool's bounds, threads or JSON.
  *
  *   pimbridge_vdir_bare_reader tasks TASKS_ROOT    every list, stopping after
  *                                                  the one that crosses 1,000
@@ -72,6 +73,44 @@ static char* readItem(const char* path) {
   return text;
 }
 
+/* The zones the list's files define, one per distinct VTIMEZONE text, as the
+ * tool keeps them. */
+#define MAX_ZONES 64
+static char* zoneTexts[MAX_ZONES];
+static icaltimezone* zoneObjects[MAX_ZONES];
+static size_t zoneCount;
+
+static icaltimezone* ownZone(icalcomponent* calendar, const char* tzid) {
+  /* An iterator of its own: the caller is going through the calendar's tasks
+   * with the calendar's one built-in iterator. */
+  icalcompiter blocks = icalcomponent_begin_component(calendar, ICAL_VTIMEZONE_COMPONENT);
+  icalcomponent* block;
+  size_t i;
+  for (block = icalcompiter_deref(&blocks); block != NULL; block = icalcompiter_next(&blocks)) {
+    icalproperty* id = icalcomponent_get_first_property(block, ICAL_TZID_PROPERTY);
+    char* text;
+    icaltimezone* zone;
+    if (id == NULL || strcmp(icalproperty_get_tzid(id), tzid) != 0) continue;
+    text = icalcomponent_as_ical_string_r(block);
+    for (i = 0; i < zoneCount; ++i) {
+      if (strcmp(zoneTexts[i], text) == 0) {
+        icalmemory_free_buffer(text);
+        return zoneObjects[i];
+      }
+    }
+    zone = icaltimezone_new();
+    icaltimezone_set_component(zone, icalcomponent_new_clone(block));
+    if (zoneCount < MAX_ZONES) {
+      zoneTexts[zoneCount] = text;
+      zoneObjects[zoneCount++] = zone;
+    } else {
+      icalmemory_free_buffer(text);
+    }
+    return zone;
+  }
+  return NULL;
+}
+
 static void printDue(icalcomponent* calendar, icalcomponent* task) {
   icalproperty* due = icalcomponent_get_first_property(task, ICAL_DUE_PROPERTY);
   icaltimetype time;
@@ -84,7 +123,7 @@ static void printDue(icalcomponent* calendar, icalcomponent* task) {
   time = icalproperty_get_due(due);
   tzid = icalproperty_get_first_parameter(due, ICAL_TZID_PARAMETER);
   if (tzid != NULL && !time.is_date && !icaltime_is_utc(time)) {
-    zone = icalcomponent_get_timezone(calendar, icalparameter_get_tzid(tzid));
+    zone = ownZone(calendar, icalparameter_get_tzid(tzid));
     if (zone == NULL) zone = icaltimezone_get_builtin_timezone(icalparameter_get_tzid(tzid));
     if (zone == NULL) {
       fputs("\tnull", stdout);
