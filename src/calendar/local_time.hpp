@@ -24,7 +24,7 @@ struct Reading {
 
 // Years beyond this, on either side of year 0, are refused: it keeps every
 // count of seconds exact in a double and far from overflowing.
-inline constexpr std::int64_t largestYear = 100'000'000;
+inline constexpr std::int64_t largestYear = 1'000'000;
 
 // The reading that the fields name, the one check of a due date's fields
 // that every platform uses. None when the month does not exist, the day does

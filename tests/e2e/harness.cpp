@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 extern char** environ;
 
@@ -59,7 +61,132 @@ void logAnswer(const std::vector<std::string>& args, const ToolRun& run) {
   if (fd >= 0) ::close(fd);
 }
 
+// The module of a stack frame, as the sanitizers print it: the last
+// "(path+0xoffset)" of the line, without its directory.
+std::string frameModule(const std::string& frame) {
+  const auto plus = frame.rfind("+0x");
+  const auto open = frame.rfind('(', plus);
+  if (plus == std::string::npos || open == std::string::npos) return "";
+  std::string path = frame.substr(open + 1, plus - open - 1);
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> libraryList() {
+  std::vector<std::string> libraries;
+  const char* path = std::getenv("PIMBRIDGE_SANITIZER_LIBRARIES");
+  if (path == nullptr) return libraries;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') libraries.push_back(line);
+  }
+  return libraries;
+}
+
+// Whether one frame lies inside the listed libraries. Two kinds of frame
+// outside them belong to such a report too: the sanitizer's own interceptor
+// (frame #0, in the sanitized program but without a source file: malloc,
+// memcpy), and libc's thread entry, where every thread begins.
+bool frameInside(const std::string& frame, const std::vector<std::string>& libraries) {
+  const std::string module = frameModule(frame);
+  for (const auto& library : libraries) {
+    if (module.rfind(library, 0) == 0) return true;
+  }
+  // This file is tests/e2e/harness.cpp of the project.
+  static const std::string project = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("tests/e2e/"));
+  const bool first = frame.find(" #0 ") != std::string::npos;
+  const bool ownSource =
+      frame.find(project + "src/") != std::string::npos || frame.find(project + "tests/") != std::string::npos;
+  if (first && !ownSource && module.rfind("lib", 0) != 0) return true;
+  return frame.find(" start_thread ") != std::string::npos || frame.find(" clone3 ") != std::string::npos ||
+         frame.find(" clone ") != std::string::npos;
+}
+
 }  // namespace
+
+// Splits a log into its reports (each leak of a LeakSanitizer report, each
+// warning of ThreadSanitizer, any other report whole) and keeps those with
+// a frame outside the libraries. The stacks that say where a thread was
+// created only describe it: they are not where the report happened.
+std::string unconfinedReports(const std::string& log, const std::vector<std::string>& libraries) {
+  std::vector<std::vector<std::string>> reports;
+  std::istringstream lines(log);
+  bool inReport = false;
+  for (std::string line; std::getline(lines, line);) {
+    const bool starts = line.rfind("Direct leak", 0) == 0 || line.rfind("Indirect leak", 0) == 0 ||
+                        line.find("WARNING: ThreadSanitizer") != std::string::npos ||
+                        line.find("ERROR: AddressSanitizer") != std::string::npos ||
+                        line.find("runtime error:") != std::string::npos;
+    if (starts) {
+      reports.emplace_back();
+      inReport = true;
+    }
+    if (line.rfind("SUMMARY:", 0) == 0 || line.rfind("==================", 0) == 0) inReport = false;
+    if (inReport) reports.back().push_back(line);
+  }
+  std::string kept;
+  for (const auto& report : reports) {
+    const bool leakOrRace =
+        report[0].find("leak") != std::string::npos || report[0].find("ThreadSanitizer") != std::string::npos;
+    bool confined = leakOrRace;
+    bool describing = false;
+    for (const auto& line : report) {
+      // A section of a report opens with a line indented by two spaces.
+      if (line.size() > 2 && line.rfind("  ", 0) == 0 && line[2] != ' ') {
+        describing = line.find(" created by ") != std::string::npos;
+      }
+      const auto hash = line.find('#');
+      const bool frame = hash != std::string::npos && line.find_first_not_of(' ') == hash;
+      if (frame && !describing && !frameInside(line, libraries)) confined = false;
+    }
+    if (!confined) {
+      for (const auto& line : report) kept += line + "\n";
+      kept += "\n";
+    }
+  }
+  return kept;
+}
+
+bool collectingSanitizerReports() {
+  return std::getenv("PIMBRIDGE_SANITIZER_LIBRARIES") != nullptr;
+}
+
+std::string sanitizerLogPrefix() {
+  return tempPath("sanitizer");
+}
+
+std::vector<std::string> sanitizerLogEnvironment(const std::string& prefix) {
+  std::vector<std::string> entries;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    const char* options = std::getenv(name);
+    // The last setting of a flag wins: the run's reports change no exit
+    // status, since the harness judges them, and a race that is passed over
+    // does not end the run.
+    const bool races = std::string_view(name) == "TSAN_OPTIONS";
+    entries.push_back(std::string(name) + "=" + (options != nullptr ? std::string(options) + ":" : "") +
+                      (races ? "halt_on_error=0:" : "") + "exitcode=0:log_path=" + prefix);
+  }
+  return entries;
+}
+
+std::string sanitizerFindings(const std::string& prefix) {
+  const auto slash = prefix.rfind('/');
+  const std::string dir = prefix.substr(0, slash);
+  const std::string stem = prefix.substr(slash + 1) + ".";
+  const auto libraries = libraryList();
+  std::string findings;
+  DIR* entries = ::opendir(dir.c_str());
+  if (entries == nullptr) return findings;
+  while (const dirent* entry = ::readdir(entries)) {
+    const std::string name = entry->d_name;
+    if (name.rfind(stem, 0) != 0) continue;
+    const std::string path = dir + "/" + name;
+    findings += unconfinedReports(readWhole(path), libraries);
+    std::remove(path.c_str());
+  }
+  ::closedir(entries);
+  return findings;
+}
 
 nlohmann::json ToolRun::answer() const {
   if (out.empty() || out.back() != '\n' || out.find('\n') != out.size() - 1) {
@@ -85,6 +212,14 @@ ToolRun runTool(const Invocation& inv) {
     const std::string name = extra.substr(0, extra.find('=') + 1);
     std::erase_if(env, [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
     env.push_back(extra);
+  }
+  const std::string sanitizerLog = sanitizerLogPrefix();
+  if (collectingSanitizerReports()) {
+    for (auto& entry : sanitizerLogEnvironment(sanitizerLog)) {
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      std::erase_if(env, [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
+      env.push_back(std::move(entry));
+    }
   }
   if (!inv.world.empty()) env.push_back("PIMBRIDGE_WORLD=" + worldPath);
   if (inv.trace) env.push_back("PIMBRIDGE_TRACE=" + tracePath);
@@ -151,6 +286,11 @@ ToolRun runTool(const Invocation& inv) {
   // A sanitized build reports on standard error; no test may pass over that.
   if (run.err.find("Sanitizer") != std::string::npos || run.err.find("runtime error:") != std::string::npos) {
     ADD_FAILURE() << "sanitizer report from the tool:\n" << run.err;
+  }
+  if (collectingSanitizerReports()) {
+    if (const std::string findings = sanitizerFindings(sanitizerLog); !findings.empty()) {
+      ADD_FAILURE() << "sanitizer report from the tool:\n" << findings;
+    }
   }
 
   if (inv.logAnswer) logAnswer(inv.args, run);

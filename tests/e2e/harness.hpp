@@ -53,6 +53,28 @@ ToolRun runTool(const std::string& world, std::vector<std::string> args);
 // waits, not the machine's speed.
 double startSeconds();
 
+// Sanitizer reports of sanitized runs whose standard error is not to be
+// trusted (the EDS build leads it to /dev/null). When PIMBRIDGE_SANITIZER_LIBRARIES
+// names a list of libraries, every run of the tool writes its reports to
+// files of its own (log_path), and the test fails on each report unless every
+// frame of it lies inside those libraries (see sanitizerFindings).
+bool collectingSanitizerReports();
+
+// The environment entries that send a run's reports to files starting with
+// prefix, and keep them from changing its exit status.
+std::vector<std::string> sanitizerLogEnvironment(const std::string& prefix);
+
+// The reports in the files starting with prefix that are not confined to
+// the listed libraries, which are then removed; empty when there are none.
+std::string sanitizerFindings(const std::string& prefix);
+
+// The reports of a sanitizer log that are not confined to the libraries
+// (each a prefix of a module's file name), one after another.
+std::string unconfinedReports(const std::string& log, const std::vector<std::string>& libraries);
+
+// A fresh path prefix for one run's reports.
+std::string sanitizerLogPrefix();
+
 // Index of the first trace line equal to line, or -1.
 int traceIndex(const ToolRun& run, const std::string& line);
 

@@ -22,21 +22,10 @@ namespace {
 using eds::GErrorRef;
 using eds::GRef;
 
-constexpr guint32 noConnectWait = static_cast<guint32>(-1);
 // How many cards are asked for at once.
 constexpr std::size_t cardsAtOnce = 50;
 // Every contact of a book.
 constexpr const char* everyContact = "(contains \"x-evolution-any-field\" \"\")";
-
-class EdsContactPredicate final : public ContactPredicate {
- public:
-  explicit EdsContactPredicate(std::string uid) : uid(std::move(uid)) {}
-  std::string uid;
-};
-
-bool asked(const ContactFetchRequest& request, ContactKey key) {
-  return std::find(request.keysToFetch.begin(), request.keysToFetch.end(), key) != request.keysToFetch.end();
-}
 
 // The values of the card's attributes of one kind (TEL, EMAIL), in card
 // order, each as stored: duplicates, empty values and blanks are kept.
@@ -61,13 +50,13 @@ std::optional<std::string> field(EContact* contact, EContactField which) {
   return std::string(text);
 }
 
-Contact contactFrom(EContact* card, const ContactFetchRequest& request) {
+Contact contactFrom(EContact* card) {
   Contact contact;
-  if (asked(request, ContactKey::identifier)) contact.identifier = field(card, E_CONTACT_UID).value_or("");
-  if (asked(request, ContactKey::givenName)) contact.givenName = field(card, E_CONTACT_GIVEN_NAME);
-  if (asked(request, ContactKey::familyName)) contact.familyName = field(card, E_CONTACT_FAMILY_NAME);
-  if (asked(request, ContactKey::phoneNumbers)) contact.phoneNumbers = attributeValues(card, "TEL");
-  if (asked(request, ContactKey::emailAddresses)) contact.emailAddresses = attributeValues(card, "EMAIL");
+  contact.identifier = field(card, E_CONTACT_UID).value_or("");
+  contact.givenName = field(card, E_CONTACT_GIVEN_NAME);
+  contact.familyName = field(card, E_CONTACT_FAMILY_NAME);
+  contact.phoneNumbers = attributeValues(card, "TEL");
+  contact.emailAddresses = attributeValues(card, "EMAIL");
   return contact;
 }
 
@@ -80,13 +69,20 @@ struct Book {
   }
 };
 
-// What one step of the enumeration brings back: the UIDs, or a batch of
-// cards in the UIDs' order (none where a card went away since), or a failure.
-template <typename T>
-using Step = std::optional<T>;
+// What the steps of the enumeration bring back: the book's UIDs, and then
+// batches of its cards in the UIDs' order, leaving out a card that went away
+// since. Failed when EDS refused the step.
+struct UidList {
+  bool failed = false;
+  std::vector<std::string> uids;
+};
+struct CardBatch {
+  bool failed = false;
+  std::vector<Contact> contacts;
+};
 
 struct UidsRead {
-  std::shared_ptr<eds::Pending<Step<std::vector<std::string>>>> pending;
+  std::shared_ptr<eds::Pending<UidList>> pending;
   std::shared_ptr<Book> book;
   GCancellable* cancellable;
 };
@@ -99,12 +95,12 @@ void uidsRead(GObject*, GAsyncResult* result, gpointer data) {
     const bool ok = e_book_client_get_contacts_uids_finish(read->book->client, result, &uids, &error);
     GErrorRef failure(error);
     if (!ok) {
-      read->pending->deliver(std::nullopt);
+      read->pending->deliver(UidList{true, {}});
       return;
     }
-    std::vector<std::string> all;
+    UidList all;
     for (GSList* item = uids; item != nullptr; item = item->next)
-      all.emplace_back(static_cast<const char*>(item->data));
+      all.uids.emplace_back(static_cast<const char*>(item->data));
     g_slist_free_full(uids, g_free);
     read->pending->deliver(std::move(all));
   });
@@ -117,7 +113,7 @@ void bookOpened(GObject*, GAsyncResult* result, gpointer data) {
     EClient* client = e_book_client_connect_finish(result, &error);
     GErrorRef failure(error);
     if (client == nullptr) {
-      read->pending->deliver(std::nullopt);
+      read->pending->deliver(UidList{true, {}});
       return;
     }
     read->book->client = E_BOOK_CLIENT(client);
@@ -128,10 +124,9 @@ void bookOpened(GObject*, GAsyncResult* result, gpointer data) {
 
 // One batch of cards, asked for all at once and gathered in order.
 struct Batch {
-  std::shared_ptr<eds::Pending<Step<std::vector<std::optional<Contact>>>>> pending;
+  std::shared_ptr<eds::Pending<CardBatch>> pending;
   std::shared_ptr<Book> book;
-  ContactFetchRequest request;  // a copy: a late card may arrive after the tool has moved on
-  std::vector<std::optional<Contact>> contacts;
+  std::vector<std::optional<Contact>> slots;  // in the UIDs' order, as the cards come in
   std::size_t outstanding = 0;
   bool failed = false;
 };
@@ -149,7 +144,7 @@ void cardRead(GObject*, GAsyncResult* result, gpointer data) {
     GError* error = nullptr;
     if (e_book_client_get_contact_finish(batch.book->client, result, &card, &error)) {
       GRef<EContact> owned(card);
-      batch.contacts[read->index] = contactFrom(card, batch.request);
+      batch.slots[read->index] = contactFrom(card);
     } else if (!g_error_matches(error, E_BOOK_CLIENT_ERROR, E_BOOK_CLIENT_ERROR_CONTACT_NOT_FOUND)) {
       // A card removed since the UIDs were read is left out; anything else
       // fails the enumeration.
@@ -157,82 +152,80 @@ void cardRead(GObject*, GAsyncResult* result, gpointer data) {
     }
     GErrorRef failure(error);
     if (--batch.outstanding > 0) return;
-    if (batch.failed) {
-      batch.pending->deliver(std::nullopt);
-    } else {
-      batch.pending->deliver(std::move(batch.contacts));
+    CardBatch cards{batch.failed, {}};
+    if (!batch.failed) {
+      for (auto& slot : batch.slots) {
+        if (slot) cards.contacts.push_back(std::move(*slot));
+      }
     }
+    batch.pending->deliver(std::move(cards));
   });
+}
+
+// The UID of the default address book; none when there is none.
+std::optional<std::string> defaultBook() {
+  const auto uid = eds::awaitGlib<std::optional<std::string>>(
+      eds::Clock::now() + eds::registryWait,
+      [](std::shared_ptr<eds::Pending<std::optional<std::string>>> pending, GCancellable*) {
+        eds::withRegistry([pending](ESourceRegistry* registry) {
+          // NOTE: without any address book, asking for the default one fails
+          // inside the library; the built-in one is there whenever EDS is.
+          GRef<ESource> builtin(registry != nullptr ? e_source_registry_ref_builtin_address_book(registry) : nullptr);
+          GRef<ESource> book(builtin ? e_source_registry_ref_default_address_book(registry) : nullptr);
+          const gchar* id = book ? e_source_get_uid(book.get()) : nullptr;
+          pending->deliver(id != nullptr ? std::optional<std::string>(id) : std::nullopt);
+        });
+      });
+  return uid.value_or(std::nullopt);
 }
 
 class EdsContactStore final : public ContactStore {
  public:
   // EDS has no prompt: the answer is whether the store is there.
-  void requestAccess(ContactEntityType type, AccessCompletion completion) override {
-    completion(contactAuthorizationStatus(type) == eds::stateAuthorized, false);
+  void requestAccess(AccessCompletion completion) override {
+    completion(contactAccessState() == AccessState::authorized, false);
   }
 
-  std::optional<std::string> defaultContainerIdentifier() override {
-    const auto uid = eds::awaitGlib<std::optional<std::string>>(
-        eds::Clock::now() + eds::registryWait,
-        [](std::shared_ptr<eds::Pending<std::optional<std::string>>> pending, GCancellable*) {
-          eds::withRegistry([pending](ESourceRegistry* registry) {
-            // NOTE: without any address book, asking for the default one
-            // fails inside the library; the built-in one is there whenever
-            // EDS is.
-            GRef<ESource> builtin(registry != nullptr ? e_source_registry_ref_builtin_address_book(registry) : nullptr);
-            GRef<ESource> book(builtin ? e_source_registry_ref_default_address_book(registry) : nullptr);
-            const gchar* id = book ? e_source_get_uid(book.get()) : nullptr;
-            pending->deliver(id != nullptr ? std::optional<std::string>(id) : std::nullopt);
-          });
-        });
-    return uid.value_or(std::nullopt);
-  }
-
-  bool enumerateContacts(const ContactFetchRequest& request, const ContactStep& step) override {
-    const auto* predicate = dynamic_cast<const EdsContactPredicate*>(request.predicate.get());
-    if (predicate == nullptr) return false;
+  bool enumerateContacts(const ContactStep& step) override {
+    const auto uid = defaultBook();
+    if (!uid) return false;
     // One bound for the whole enumeration: opening the book, its UIDs and
     // every batch of cards.
     const auto deadline = eds::Clock::now() + eds::contactsWait;
     auto book = std::make_shared<Book>();
 
-    const std::string uid = predicate->uid;
-    const auto uids = eds::awaitGlib<Step<std::vector<std::string>>>(
-        deadline,
-        [uid, book](std::shared_ptr<eds::Pending<Step<std::vector<std::string>>>> pending, GCancellable* cancellable) {
+    const auto uids = eds::awaitGlib<UidList>(
+        deadline, [uid = *uid, book](std::shared_ptr<eds::Pending<UidList>> pending, GCancellable* cancellable) {
           eds::withRegistry([uid, book, pending, cancellable](ESourceRegistry* registry) {
             GRef<ESource> source(registry != nullptr ? e_source_registry_ref_source(registry, uid.c_str()) : nullptr);
             if (!source) {
-              pending->deliver(std::nullopt);
+              pending->deliver(UidList{true, {}});
               return;
             }
-            e_book_client_connect(source.get(), noConnectWait, cancellable, bookOpened,
+            e_book_client_connect(source.get(), eds::noConnectWait, cancellable, bookOpened,
                                   new UidsRead{pending, book, cancellable});
           });
         });
-    if (!uids || !*uids) return false;
+    if (!uids || uids->failed) return false;
 
-    for (std::size_t first = 0; first < (*uids)->size(); first += cardsAtOnce) {
+    const auto& all = uids->uids;
+    for (std::size_t first = 0; first < all.size(); first += cardsAtOnce) {
       const std::vector<std::string> wanted(
-          (*uids)->begin() + static_cast<std::ptrdiff_t>(first),
-          (*uids)->begin() + static_cast<std::ptrdiff_t>(std::min(first + cardsAtOnce, (*uids)->size())));
+          all.begin() + static_cast<std::ptrdiff_t>(first),
+          all.begin() + static_cast<std::ptrdiff_t>(std::min(first + cardsAtOnce, all.size())));
       // The work gets its own copies: it may still run after the wait ends.
-      auto cards = eds::awaitGlib<Step<std::vector<std::optional<Contact>>>>(
-          deadline, [wanted, request = ContactFetchRequest(request), book](
-                        std::shared_ptr<eds::Pending<Step<std::vector<std::optional<Contact>>>>> pending,
-                        GCancellable* cancellable) {
-            auto batch = std::make_shared<Batch>(Batch{pending, book, request, {}, wanted.size(), false});
-            batch->contacts.resize(wanted.size());
+      auto cards = eds::awaitGlib<CardBatch>(
+          deadline, [wanted, book](std::shared_ptr<eds::Pending<CardBatch>> pending, GCancellable* cancellable) {
+            auto batch = std::make_shared<Batch>(Batch{pending, book, {}, wanted.size(), false});
+            batch->slots.resize(wanted.size());
             for (std::size_t i = 0; i < wanted.size(); ++i) {
               e_book_client_get_contact(book->client, wanted[i].c_str(), cancellable, cardRead, new CardRead{batch, i});
             }
           });
-      if (!cards || !*cards) return false;
-      for (auto& card : **cards) {
-        if (!card) continue;
+      if (!cards || cards->failed) return false;
+      for (auto& contact : cards->contacts) {
         bool stop = false;
-        step(std::move(*card), stop);
+        step(std::move(contact), stop);
         if (stop) return true;
       }
     }
@@ -246,12 +239,8 @@ std::unique_ptr<ContactStore> makeContactStore() {
   return std::make_unique<EdsContactStore>();
 }
 
-RawStatus contactAuthorizationStatus(ContactEntityType) {
+AccessState contactAccessState() {
   return eds::storeState(eds::addressBookFactoryBusName);
-}
-
-std::unique_ptr<ContactPredicate> predicateForContactsInContainer(const std::string& containerIdentifier) {
-  return std::make_unique<EdsContactPredicate>(containerIdentifier);
 }
 
 }  // namespace pimbridge::stores

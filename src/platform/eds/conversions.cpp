@@ -5,15 +5,9 @@
 
 #include <chrono>
 
-#include "calendar/civil_date.hpp"
-
 namespace pimbridge::eds {
 
 namespace {
-
-bool validTimeOfDay(const DueReading& due) {
-  return due.hour >= 0 && due.hour <= 23 && due.minute >= 0 && due.minute <= 59 && due.second >= 0 && due.second <= 59;
-}
 
 stores::PointInTime pointAt(std::int64_t seconds) {
   return stores::PointInTime(std::chrono::duration<double>(static_cast<double>(seconds)));
@@ -23,12 +17,12 @@ stores::PointInTime pointAt(std::int64_t seconds) {
 
 std::optional<stores::PointInTime> dueMoment(const DueReading& due, const calendar::UtcOffsetAt* zone,
                                              const calendar::UtcOffsetAt& local) {
-  // Years far outside any calendar's use would overflow the arithmetic.
-  if (due.year < -1'000'000 || due.year > 1'000'000) return std::nullopt;
-  if (!calendar::isValidDate(due.year, due.month, due.day) || !validTimeOfDay(due)) return std::nullopt;
+  const calendar::Reading& c = due.clock;
   const bool dateOnly = due.form == DueForm::date;
-  const std::int64_t reading = calendar::readingSeconds(due.year, due.month, due.day, dateOnly ? 0 : due.hour,
-                                                        dateOnly ? 0 : due.minute, dateOnly ? 0 : due.second);
+  const auto checked = calendar::checkedReading(c.year, c.month, c.day, dateOnly ? 0 : c.hour, dateOnly ? 0 : c.minute,
+                                                dateOnly ? 0 : c.second);
+  if (!checked) return std::nullopt;
+  const std::int64_t reading = calendar::readingSeconds(*checked);
   switch (due.form) {
     case DueForm::utc:
       return pointAt(reading);

@@ -21,15 +21,10 @@ enum class DueForm {
   date,      // a date alone (VALUE=DATE): its start in the reader's local time
 };
 
-// A DUE as stored: the clock reading and how to read it. A date has no time
-// of day; its hour, minute and second are 0.
+// A DUE as stored: the clock reading, not yet checked, and how to read it. A
+// date has no time of day; its hour, minute and second are 0.
 struct DueReading {
-  std::int64_t year = 0;
-  int month = 0;
-  int day = 0;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
+  calendar::Reading clock;
   DueForm form = DueForm::utc;
 };
 

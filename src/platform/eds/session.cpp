@@ -4,11 +4,31 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+// ThreadSanitizer cannot see GLib's own locks, through which a task passes
+// from the thread that queues it to the GLib thread that runs it; the tool
+// tells it of that hand-off itself. Nothing without ThreadSanitizer.
+#if defined(__SANITIZE_THREAD__)
+#define PIMBRIDGE_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PIMBRIDGE_TSAN 1
+#endif
+#endif
+#ifdef PIMBRIDGE_TSAN
+#include <sanitizer/tsan_interface.h>
+#define PIMBRIDGE_HAND_OVER(address) __tsan_release(address)
+#define PIMBRIDGE_TAKE_OVER(address) __tsan_acquire(address)
+#else
+#define PIMBRIDGE_HAND_OVER(address) static_cast<void>(address)
+#define PIMBRIDGE_TAKE_OVER(address) static_cast<void>(address)
+#endif
 
 namespace pimbridge::eds {
 
@@ -34,11 +54,13 @@ void startGlibThread() {
     g_main_context_push_thread_default(context);
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     {
+      // Notified under the lock: once the starting thread sees `serving` it
+      // returns, and the condition variable on its stack is gone.
       const std::lock_guard lock(mutex);
       glibContext = context;
       serving = true;
+      ready.notify_one();
     }
-    ready.notify_one();
     // Never ends: the process ends from the tool's side, whatever is pending here.
     g_main_loop_run(loop);
   }).detach();
@@ -47,6 +69,7 @@ void startGlibThread() {
 }
 
 gboolean runTask(gpointer data) {
+  PIMBRIDGE_TAKE_OVER(data);
   answer::atBoundary([data] { (*static_cast<std::function<void()>*>(data))(); });
   return G_SOURCE_REMOVE;
 }
@@ -55,23 +78,71 @@ void deleteTask(gpointer data) {
   delete static_cast<std::function<void()>*>(data);
 }
 
-// --- the registry, on the GLib thread only
+// --- the session bus and the registry, on the GLib thread only
 
-ESourceRegistry* registry = nullptr;
-bool registryRequested = false;
-bool registryFailed = false;
-std::vector<std::function<void(ESourceRegistry*)>> registryWaiters;
+// A value that the GLib thread makes once per run, on its first use, and
+// hands to every caller, those who asked while it was being made included.
+// Null when the making failed.
+template <typename T>
+struct MadeOnce {
+  T* value = nullptr;
+  bool requested = false;
+  bool done = false;
+  std::vector<std::function<void(T*)>> waiters;
+
+  // Calls `then` with the value once it is there; the first call starts
+  // making it with `make`, which ends by calling made().
+  void with(std::function<void(T*)> then, void (*make)()) {
+    if (done) {
+      then(value);
+      return;
+    }
+    waiters.push_back(std::move(then));
+    if (requested) return;
+    requested = true;
+    make();
+  }
+
+  void made(T* result) {
+    value = result;
+    done = true;
+    auto callers = std::move(waiters);
+    for (auto& then : callers) then(value);
+  }
+};
+
+MadeOnce<GDBusConnection> sessionBus;  // held for the whole run
+MadeOnce<ESourceRegistry> registry;
+
+void busMade(GObject*, GAsyncResult* result, gpointer) {
+  answer::atBoundary([result] {
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_finish(result, &error);
+    GErrorRef failure(error);
+    // NOTE: GLib's shared session connection raises SIGTERM in the process
+    // when the bus goes away, from whichever thread dispatches its "closed"
+    // signal. The EDS libraries take this same connection (GLib hands out
+    // one per process while someone holds it, and the tool holds it for the
+    // whole run), so a lost bus fails their calls instead, and the command
+    // answers with what it has read.
+    if (bus != nullptr) g_dbus_connection_set_exit_on_close(bus, FALSE);
+    sessionBus.made(bus);
+  });
+}
 
 void registryMade(GObject*, GAsyncResult* result, gpointer) {
   answer::atBoundary([result] {
     GError* error = nullptr;
-    registry = e_source_registry_new_finish(result, &error);
+    ESourceRegistry* made = e_source_registry_new_finish(result, &error);
     GErrorRef failure(error);
-    registryFailed = registry == nullptr;
-    auto waiters = std::move(registryWaiters);
-    for (auto& then : waiters) then(registry);
+    registry.made(made);
   });
 }
+
+// Set when a registry that the bus was starting did not answer within
+// startWait: a later state read of the same run does not wait that long
+// again. Set by the waiting thread, read on the GLib thread.
+std::atomic<bool> registryStartMissed = false;
 
 // --- the state of a store
 
@@ -81,27 +152,25 @@ enum class Answer { pending, answered, absent, silent };
 // Both the registry's and the factory's answer; the state follows from the
 // pair once both are in.
 struct StateRead {
-  std::shared_ptr<Pending<stores::RawStatus>> pending;
+  std::shared_ptr<Pending<stores::AccessState>> pending;
+  std::shared_ptr<Pending<bool>> starting;  // delivered when the bus starts the registry
   GCancellable* cancellable;
-  GDBusConnection* bus = nullptr;
   std::string factory;
+  GDBusConnection* bus = nullptr;
   Answer registry = Answer::pending;
   Answer factoryAnswer = Answer::pending;
   int callsInFlight = 1;  // the bus request
 
-  ~StateRead() {
-    g_object_unref(cancellable);
-    if (bus != nullptr) g_object_unref(bus);
-  }
+  ~StateRead() { g_object_unref(cancellable); }
 
   void settle() {
     if (registry == Answer::pending || factoryAnswer == Answer::pending) return;
     if (registry == Answer::absent || factoryAnswer == Answer::absent) {
-      pending->deliver(stateRestricted);
+      pending->deliver(stores::AccessState::restricted);
     } else if (registry == Answer::silent || factoryAnswer == Answer::silent) {
-      pending->deliver(stateUnknown);
+      pending->deliver(stores::AccessState::unknown);
     } else {
-      pending->deliver(stateAuthorized);
+      pending->deliver(stores::AccessState::authorized);
     }
   }
 };
@@ -119,96 +188,111 @@ bool absentName(const GError* error) {
          g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_ACCESS_DENIED);
 }
 
-// No single call takes longer than the whole read may; the read's own wait
-// ends it sooner when the calls add up.
+// No single call to a running service takes longer than the whole read may;
+// the read's own wait ends it sooner when the calls add up. Starting the
+// registry has its own, longer bound.
 constexpr int callTimeoutMs = static_cast<int>(statusWait.count());
+constexpr int startTimeoutMs = static_cast<int>(std::chrono::milliseconds(startWait).count());
 
-// The reply of a finished call; none when it failed, with what the failure
-// says about the service in `failed`.
-GVariant* replyOf(GObject* source, GAsyncResult* result, Answer& failed) {
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-  const GErrorRef failure(error);
-  if (reply == nullptr) failed = absentName(error) ? Answer::absent : Answer::silent;
-  return reply;
+// Whether a reply of the form (b) says true; false for no reply.
+bool trueReply(GVariant* reply) {
+  gboolean value = FALSE;
+  if (reply == nullptr) return false;
+  g_variant_get(reply, "(b)", &value);
+  g_variant_unref(reply);
+  return value != FALSE;
 }
 
-void registryPinged(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* read = static_cast<StateRead*>(data);
-  answer::atBoundary([&] {
-    GVariant* reply = replyOf(source, result, read->registry);
-    if (reply != nullptr) {
-      g_variant_unref(reply);
-      read->registry = Answer::answered;
-    }
-    read->settle();
-  });
-  callDone(read);
-}
-
-void factoryActivatable(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* read = static_cast<StateRead*>(data);
-  answer::atBoundary([&] {
-    GVariant* reply = replyOf(source, result, read->factoryAnswer);
-    if (reply != nullptr) {
-      GVariantIter* names = nullptr;
-      const gchar* name = nullptr;
-      bool found = false;
-      g_variant_get(reply, "(as)", &names);
-      while (g_variant_iter_next(names, "&s", &name)) found = found || read->factory == name;
-      g_variant_iter_free(names);
-      g_variant_unref(reply);
-      read->factoryAnswer = found ? Answer::answered : Answer::absent;
-    }
-    read->settle();
-  });
-  callDone(read);
-}
-
-void factoryOwned(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* read = static_cast<StateRead*>(data);
-  answer::atBoundary([&] {
-    GVariant* reply = replyOf(source, result, read->factoryAnswer);
-    gboolean owned = FALSE;
-    if (reply != nullptr) {
-      g_variant_get(reply, "(b)", &owned);
-      g_variant_unref(reply);
-    }
-    if (reply == nullptr) {
-      read->settle();
-    } else if (owned) {
-      read->factoryAnswer = Answer::answered;
-      read->settle();
-    } else {
-      // Not running: the factory still counts when the bus can start it.
-      ++read->callsInFlight;
-      g_dbus_connection_call(read->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                             "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
-                             callTimeoutMs, read->cancellable, factoryActivatable, read);
-    }
-  });
-  callDone(read);
-}
-
-void busReached(GObject*, GAsyncResult* result, gpointer data) {
+// The callback of every call of a state read: it finishes the call, inside
+// the boundary, and hands the reply to `then` (none when the call failed,
+// with what the failure says about the service in the read's `which`), then
+// ends the call.
+template <Answer StateRead::*which, void (*then)(StateRead&, GVariant* reply)>
+void replied(GObject* source, GAsyncResult* result, gpointer data) {
   auto* read = static_cast<StateRead*>(data);
   answer::atBoundary([&] {
     GError* error = nullptr;
-    read->bus = g_bus_get_finish(result, &error);
-    GErrorRef failure(error);
-    if (read->bus == nullptr) {
-      read->pending->deliver(stateUnknown);
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    const GErrorRef failure(error);
+    if (reply == nullptr) read->*which = absentName(error) ? Answer::absent : Answer::silent;
+    then(*read, reply);
+  });
+  callDone(read);
+}
+
+void registryPinged(StateRead& read, GVariant* reply) {
+  if (reply != nullptr) {
+    g_variant_unref(reply);
+    read.registry = Answer::answered;
+  }
+  read.settle();
+}
+
+void registryOwned(StateRead& read, GVariant* reply) {
+  if (reply == nullptr) {
+    read.settle();
+    return;
+  }
+  // The registry must answer itself; asking it starts it where it is not
+  // running yet, as every client of EDS does. A running registry answers
+  // at once or is frozen; one the bus is starting may take seconds on a
+  // loaded desktop, and gets them.
+  const bool running = trueReply(reply);
+  const bool start = !running && !registryStartMissed;
+  if (start) read.starting->deliver(true);
+  ++read.callsInFlight;
+  g_dbus_connection_call(read.bus, registryBusName, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
+                         G_DBUS_CALL_FLAGS_NONE, start ? startTimeoutMs : callTimeoutMs, read.cancellable,
+                         replied<&StateRead::registry, registryPinged>, &read);
+}
+
+void factoryActivatable(StateRead& read, GVariant* reply) {
+  if (reply != nullptr) {
+    GVariantIter* names = nullptr;
+    const gchar* name = nullptr;
+    bool found = false;
+    g_variant_get(reply, "(as)", &names);
+    while (g_variant_iter_next(names, "&s", &name)) found = found || read.factory == name;
+    g_variant_iter_free(names);
+    g_variant_unref(reply);
+    read.factoryAnswer = found ? Answer::answered : Answer::absent;
+  }
+  read.settle();
+}
+
+void factoryOwned(StateRead& read, GVariant* reply) {
+  if (reply == nullptr) {
+    read.settle();
+  } else if (trueReply(reply)) {
+    read.factoryAnswer = Answer::answered;
+    read.settle();
+  } else {
+    // Not running: the factory still counts when the bus can start it.
+    ++read.callsInFlight;
+    g_dbus_connection_call(read.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
+                           callTimeoutMs, read.cancellable, replied<&StateRead::factoryAnswer, factoryActivatable>,
+                           &read);
+  }
+}
+
+void askNameHasOwner(StateRead* read, const char* name, GAsyncReadyCallback then) {
+  ++read->callsInFlight;
+  g_dbus_connection_call(read->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                         "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
+                         callTimeoutMs, read->cancellable, then, read);
+}
+
+void busReached(StateRead* read, GDBusConnection* bus) {
+  answer::atBoundary([&] {
+    if (bus == nullptr) {
+      read->pending->deliver(stores::AccessState::unknown);
       return;
     }
-    read->callsInFlight += 2;
-    // The registry must answer itself; asking it starts it where it is not
-    // running yet, as every client of EDS does.
-    g_dbus_connection_call(read->bus, registryBusName, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, read->cancellable, registryPinged, read);
+    read->bus = bus;
+    askNameHasOwner(read, registryBusName, replied<&StateRead::registry, registryOwned>);
     // The factory need only be there: running, or startable by the bus.
-    g_dbus_connection_call(read->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                           "NameHasOwner", g_variant_new("(s)", read->factory.c_str()), G_VARIANT_TYPE("(b)"),
-                           G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, read->cancellable, factoryOwned, read);
+    askNameHasOwner(read, read->factory.c_str(), replied<&StateRead::factoryAnswer, factoryOwned>);
   });
   callDone(read);
 }
@@ -242,32 +326,47 @@ bool sessionBusNamed() {
 
 void runOnGlibThread(std::function<void()> task) {
   std::call_once(glibStarted, startGlibThread);
-  g_main_context_invoke_full(glibContext, G_PRIORITY_DEFAULT, runTask, new std::function<void()>(std::move(task)),
-                             deleteTask);
+  auto* queued = new std::function<void()>(std::move(task));
+  // Everything the queuing thread wrote before this is seen by the task.
+  PIMBRIDGE_HAND_OVER(queued);
+  g_main_context_invoke_full(glibContext, G_PRIORITY_DEFAULT, runTask, queued, deleteTask);
+}
+
+void withSessionBus(std::function<void(GDBusConnection*)> then) {
+  sessionBus.with(std::move(then), [] { g_bus_get(G_BUS_TYPE_SESSION, nullptr, busMade, nullptr); });
 }
 
 void withRegistry(std::function<void(ESourceRegistry*)> then) {
-  if (registry != nullptr || registryFailed) {
-    then(registry);
-    return;
-  }
-  registryWaiters.push_back(std::move(then));
-  if (registryRequested) return;
-  registryRequested = true;
-  e_source_registry_new(nullptr, registryMade, nullptr);
+  registry.with(std::move(then), [] {
+    // The registry takes the session bus that the tool holds.
+    withSessionBus([](GDBusConnection* bus) {
+      if (bus != nullptr) {
+        e_source_registry_new(nullptr, registryMade, nullptr);
+      } else {
+        registry.made(nullptr);
+      }
+    });
+  });
 }
 
-stores::RawStatus storeState(const char* factoryBusName) {
-  if (!sessionBusNamed()) return stateUnknown;
-  const std::string factory(factoryBusName);
-  const auto state = awaitGlib<stores::RawStatus>(
-      Clock::now() + statusWait, [factory](std::shared_ptr<Pending<stores::RawStatus>> pending, GCancellable* cancel) {
-        // Owned by the calls in flight; the last to answer frees it.
-        g_object_ref(cancel);
-        auto* read = new StateRead{std::move(pending), cancel, nullptr, factory};
-        g_bus_get(G_BUS_TYPE_SESSION, cancel, busReached, read);
-      });
-  return state.value_or(stateUnknown);
+stores::AccessState storeState(const char* factoryBusName) {
+  if (!sessionBusNamed()) return stores::AccessState::unknown;
+  const auto start = Clock::now();
+  auto pending = std::make_shared<Pending<stores::AccessState>>();
+  auto starting = std::make_shared<Pending<bool>>();
+  GCancellable* cancellable = g_cancellable_new();
+  g_object_ref(cancellable);  // the read's own reference
+  auto* read = new StateRead{pending, starting, cancellable, factoryBusName};
+  runOnGlibThread([read] { withSessionBus([read](GDBusConnection* bus) { busReached(read, bus); }); });
+  auto state = pending->wait(start + statusWait);
+  // A registry that the bus is starting gets the longer bound.
+  if (!state && starting->wait(start)) {
+    state = pending->wait(start + startWait);
+    if (!state) registryStartMissed = true;
+  }
+  if (!state) g_cancellable_cancel(cancellable);
+  g_object_unref(cancellable);
+  return state.value_or(stores::AccessState::unknown);
 }
 
 }  // namespace pimbridge::eds

@@ -15,18 +15,11 @@
 #include <utility>
 
 #include "answer/boundary.hpp"
-#include "stores/common.hpp"
+#include "stores/access.hpp"
 
 namespace pimbridge::eds {
 
 using Clock = std::chrono::steady_clock;
-
-// The raw states that the backend reports (the same numbers as the other
-// platforms' states): EDS has no permission to grant, only a service that
-// answers or not.
-inline constexpr stores::RawStatus stateRestricted = 1;
-inline constexpr stores::RawStatus stateAuthorized = 3;
-inline constexpr stores::RawStatus stateUnknown = -1;
 
 // NOTE: EDS 3.46 serves these names; the client libraries do not export them.
 inline constexpr const char* registryBusName = "org.gnome.evolution.dataserver.Sources5";
@@ -34,10 +27,19 @@ inline constexpr const char* calendarFactoryBusName = "org.gnome.evolution.datas
 inline constexpr const char* addressBookFactoryBusName = "org.gnome.evolution.dataserver.AddressBook10";
 
 // How long the tool waits for EDS: each state read (the bus and the
-// services' answers), the source registry, and a whole contact export.
+// services' answers), a state read while the bus starts the registry (its
+// first use after login, on a loaded desktop), the source registry, and a
+// whole contact export.
 inline constexpr auto statusWait = std::chrono::milliseconds(1000);
+inline constexpr auto startWait = std::chrono::seconds(15);
 inline constexpr auto registryWait = std::chrono::seconds(5);
 inline constexpr auto contactsWait = std::chrono::seconds(10);
+
+// How long opening a client waits for its backend to report itself online.
+// Local task lists and address books never do, so any other value costs its
+// whole length on every list and book (and 0 waits for ever); -1 does not
+// wait.
+inline constexpr guint32 noConnectWait = static_cast<guint32>(-1);
 
 // Called once at start-up: keeps GLib's and the libraries' own output off
 // the tool's streams, and finds the session bus.
@@ -100,14 +102,22 @@ std::optional<T> awaitGlib(Clock::time_point deadline,
   return result;
 }
 
+// On the GLib thread: calls `then` with the session bus once it is there,
+// or with null when it could not be reached. The tool holds the connection
+// for the whole run, and owns what happens when the bus goes away.
+void withSessionBus(std::function<void(GDBusConnection*)> then);
+
 // On the GLib thread: calls `then` with the source registry once it is
 // there, or with null when it could not be made. The registry is made once
 // per run; its making ignores cancelling, so the callers bound their waits.
 void withRegistry(std::function<void(ESourceRegistry*)> then);
 
-// The raw state of a store served by the registry and this factory, read
-// within statusWait.
-stores::RawStatus storeState(const char* factoryBusName);
+// The state of a store served by the registry and this factory, read within
+// statusWait, or within startWait while the bus starts the registry. EDS has
+// no permission to grant, only services that answer or not: authorized when
+// both do, restricted when the bus says one is not there (or is not the
+// tool's to reach), unknown when there is no bus or no answer in time.
+stores::AccessState storeState(const char* factoryBusName);
 
 // GLib's own reference-counted values, released at the end of a scope.
 struct GObjectRelease {

@@ -2,8 +2,10 @@
 // EDS (one per case, see main.cpp): lists and their order, tasks and their
 // due dates, contacts, every state word, the access requests, and the real
 // services frozen, killed or missing.
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,8 +47,18 @@ json seed(const json& scenario) {
   const std::string path = std::string(std::getenv("PRIVATE_EDS_DIR")) + "/scenario.json";
   std::ofstream(path) << scenario.dump();
   int status = 0;
-  const std::string out = capture(std::string(PIMBRIDGE_EDS_SEED) + " " + path, status);
+  std::string command = std::string(PIMBRIDGE_EDS_SEED) + " " + path;
+  const std::string reports = sanitizerLogPrefix();
+  if (collectingSanitizerReports()) {
+    for (const auto& entry : sanitizerLogEnvironment(reports)) command = "'" + entry + "' " + command;
+    command = "env " + command;
+  }
+  const std::string out = capture(command, status);
   EXPECT_EQ(status, 0) << "seeding failed";
+  if (collectingSanitizerReports()) {
+    const std::string findings = sanitizerFindings(reports);
+    EXPECT_EQ(findings, "") << "sanitizer report from eds_seed";
+  }
   return status == 0 ? json::parse(out) : json::object();
 }
 
@@ -62,6 +75,102 @@ pid_t servedBy(const std::string& name) {
 
 constexpr const char* registryName = "org.gnome.evolution.dataserver.Sources5";
 constexpr const char* calendarFactory = "org.gnome.evolution.dataserver.Calendar8";
+constexpr const char* addressBookFactory = "org.gnome.evolution.dataserver.AddressBook10";
+// The bus itself answers for its own name.
+constexpr const char* busName = "org.freedesktop.DBus";
+
+// Ends a process of the case by its pid and waits until it is gone (it is
+// not a child of the test, so it cannot be reaped here).
+void endAndWait(pid_t pid, int signal) {
+  ::kill(pid, signal);
+  ::kill(pid, SIGCONT);
+  for (int tries = 0; tries < 200 && ::kill(pid, 0) == 0; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// Watches the case's bus for calls of one method, through dbus-monitor,
+// which is ended by its pid.
+class CallWatch {
+ public:
+  explicit CallWatch(const std::string& member) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    const std::string rule = "type='method_call',member='" + member + "'";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      ::close(out[1]);
+      ::execlp("stdbuf", "stdbuf", "-oL", "dbus-monitor", "--session", rule.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    fd_ = out[0];
+    marker_ = "member=" + member;
+    // dbus-monitor says nothing once it watches; give it the time to start.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  ~CallWatch() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) ::close(fd_);
+  }
+  CallWatch(const CallWatch&) = delete;
+  CallWatch& operator=(const CallWatch&) = delete;
+
+  // True once the method was called, false when the time ran out first.
+  bool seen(std::chrono::seconds within) {
+    const auto end = std::chrono::steady_clock::now() + within;
+    pollfd watched{fd_, POLLIN, 0};
+    while (fd_ >= 0 && std::chrono::steady_clock::now() < end) {
+      if (::poll(&watched, 1, 100) <= 0 || (watched.revents & (POLLIN | POLLHUP)) == 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      text_.append(buffer, static_cast<std::size_t>(n));
+      if (text_.find(marker_) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::string marker_;
+  std::string text_;
+};
+
+// Six busy processes per core: a desktop under heavy load.
+unsigned busyCount() {
+  return std::max(2u, std::thread::hardware_concurrency()) * 6;
+}
+
+// Processes that keep every core busy while they live; ended by their pids.
+class BusyProcesses {
+ public:
+  explicit BusyProcesses(unsigned count) {
+    for (unsigned i = 0; i < count; ++i) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        volatile unsigned long spin = 0;
+        for (;;) spin = spin + 1;
+      }
+      if (pid > 0) pids_.push_back(pid);
+    }
+  }
+  ~BusyProcesses() {
+    for (const pid_t pid : pids_) ::kill(pid, SIGKILL);
+    for (const pid_t pid : pids_) ::waitpid(pid, nullptr, 0);
+  }
+  BusyProcesses(const BusyProcesses&) = delete;
+  BusyProcesses& operator=(const BusyProcesses&) = delete;
+
+ private:
+  std::vector<pid_t> pids_;
+};
 
 std::string vtodo(const std::string& uid, const std::vector<std::string>& lines) {
   std::string text = "BEGIN:VTODO\r\nUID:" + uid + "\r\n";
@@ -457,6 +566,186 @@ TEST(EdsFaults, FrozenRegistry) {
     EXPECT_LT(refused->seconds, 1.0 + start + 1.0);
   }
 }
+
+// The EdsUnderLoad cases load every core, which would slow the cases beside
+// them, so they run on their own (see tests/CMakeLists.txt).
+
+struct BusLossCase {
+  std::string name;
+  friend void PrintTo(const BusLossCase& c, std::ostream* os) { *os << c.name; }
+  json scenario;
+  std::string command;
+  std::chrono::milliseconds killAfter;  // by then the read is under way
+  double bound;                         // the command's own bound, in seconds
+};
+
+class EdsBusLost : public testing::TestWithParam<BusLossCase> {};
+
+// Show that the session bus killed (by its pid) in the middle of a read
+// ends the run in a defined answer: one JSON line with what was read before
+// (the lists read so far, the contacts read so far), status 0, nothing on
+// standard error, within the command's bound; never GLib ending the process.
+TEST_P(EdsBusLost, KilledDuringARead) {
+  const auto& p = GetParam();
+  seed(p.scenario);
+  const pid_t bus = servedBy(busName);
+  ASSERT_GT(bus, 0);
+  const double start = startSeconds();
+  ToolRun lost;
+  std::thread tool([&] { lost = run({p.command}); });
+  std::this_thread::sleep_for(p.killAfter);
+  ::kill(bus, SIGKILL);
+  tool.join();
+  EXPECT_EQ(lost.status, 0);
+  EXPECT_EQ(lost.err, "");
+  EXPECT_NO_THROW(static_cast<void>(lost.answer()[p.command])) << lost.out;
+  EXPECT_LT(lost.seconds, p.bound + start + 1.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, EdsBusLost,
+    testing::Values(BusLossCase{"Reminders",
+                                {{"builtin_task_list_enabled", false},
+                                 {"task_lists", {{{"name", "Big"}, {"uid", "big"}, {"generate", 20000}}}}},
+                                "reminders",
+                                std::chrono::milliseconds(300),
+                                5.0},
+                    BusLossCase{
+                        "Contacts", {{"generate_contacts", 20000}}, "contacts", std::chrono::milliseconds(150), 10.0}),
+    [](const auto& info) { return info.param.name; });
+
+// Show that a list given up at its deadline costs only itself: a list of
+// 120,000 tasks, then a list of three, in a fresh calendar factory that is
+// frozen (by its pid) as the tool asks it for the big list's tasks, and
+// thawed after that list's five seconds: the big list is left out, and the
+// small one's rows come back within their own five seconds.
+TEST(EdsFaults, HugeListBeforeASmallOne) {
+  constexpr int bigSize = 120000;
+  seed({{"builtin_task_list_enabled", false},
+        {"task_lists",
+         {{{"name", "A big"}, {"uid", "big"}, {"generate", bigSize}},
+          {{"name", "B small"}, {"uid", "small"}, {"generate", 3}}}}});
+  // The factory keeps the list in memory and writes it out shortly after;
+  // once it is on disk, a fresh factory reads the list the way a desktop's
+  // first question of the day does.
+  const std::string file = std::string(std::getenv("PRIVATE_EDS_DIR")) + "/data/evolution/tasks/big/tasks.ics";
+  int stored = 0;
+  for (int tries = 0; tries < 200 && stored < bigSize; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::ifstream in(file);
+    stored = 0;
+    for (std::string line; std::getline(in, line);) stored += line.rfind("BEGIN:VTODO", 0) == 0 ? 1 : 0;
+  }
+  ASSERT_EQ(stored, bigSize);
+  const pid_t seeded = servedBy(calendarFactory);
+  ASSERT_GT(seeded, 0);
+  endAndWait(seeded, SIGKILL);
+
+  const double start = startSeconds();
+  // The bus lets the case watch the calls: the first read of a list is the
+  // big one's.
+  CallWatch watch("GetObjectList");
+  ToolRun both;
+  std::thread tool([&both] { both = run({"reminders"}); });
+  const bool asked = watch.seen(std::chrono::seconds(20));
+  const pid_t factory = servedBy(calendarFactory);
+  if (factory > 0) ::kill(factory, SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+  if (factory > 0) ::kill(factory, SIGCONT);
+  tool.join();
+  EXPECT_TRUE(asked);
+  ASSERT_GT(factory, 0);
+  EXPECT_EQ(both.status, 0);
+  EXPECT_EQ(both.err, "");
+  std::map<std::string, int> perList;
+  const json rows = both.answer()["reminders"];
+  for (const auto& row : rows) perList[row["list"]]++;
+  EXPECT_EQ(perList, (std::map<std::string, int>{{"B small", 3}}));
+  EXPECT_LT(both.seconds, 10.0 + start + 1.5);
+  EXPECT_GE(both.seconds, 5.0);
+  // Closing a list that large keeps the factory busy long after the run; it
+  // is ended here so that the case's teardown need not wait for it.
+  endAndWait(factory, SIGKILL);
+}
+
+// Show that a cold start on a loaded machine is waited for: with the
+// registry and both factories ended after seeding, and every core kept busy
+// by three times as many busy processes, the first run starts them by D-Bus
+// activation, which takes longer than the one second a running registry
+// gets, and still answers with the rows.
+TEST(EdsUnderLoad, ColdStart) {
+  seed({{"builtin_task_list_enabled", false},
+        {"task_lists", {taskList("L", "l", {vtodo("t1", {}), vtodo("t2", {})})}},
+        {"contacts", {vcard("c", {"N:B;A;;;", "FN:A B"})}}});
+  for (const char* service : {calendarFactory, addressBookFactory, registryName}) {
+    const pid_t pid = servedBy(service);
+    ASSERT_GT(pid, 0) << service;
+    endAndWait(pid, SIGTERM);
+  }
+  ToolRun cold;
+  ToolRun contacts;
+  {
+    const BusyProcesses load(busyCount());
+    cold = run({"reminders"});
+    contacts = run({"contacts"});
+  }
+  EXPECT_EQ(cold.status, 0);
+  EXPECT_EQ(cold.err, "");
+  EXPECT_EQ(rowsById(cold.answer()).size(), 2u) << cold.out;
+  EXPECT_EQ(contacts.status, 0);
+  EXPECT_EQ(contacts.answer()["contacts"].size(), 1u) << contacts.out;
+}
+
+struct ReportCase {
+  std::string name;
+  friend void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
+  std::string log;
+  bool kept;
+};
+
+class SanitizerReports : public testing::TestWithParam<ReportCase> {};
+
+const std::string leakHead = "Direct leak of 24 byte(s) in 1 object(s) allocated from:\n";
+const std::string malloc0 = "    #0 0x55 in __interceptor_calloc (/b/eds_seed+0xdd878) (BuildId: 6e)\n";
+const std::string glibFrame =
+    "    #1 0x7f in g_malloc0 (/lib/x86_64-linux-gnu/libglib-2.0.so.0+0x5a6b0) (BuildId: ed)\n";
+const std::string threadEntry =
+    "    #2 0x7f in start_thread nptl/./nptl/pthread_create.c:442:8\n    #3 0x7f in clone3 misc/clone3.S:81\n";
+const std::string ownFrame =
+    std::string("    #2 0x55 in pimbridge::eds::withRegistry ") + __FILE__ + ":1:1 (/b/pimbridge+0x1)\n";
+const std::string raceHead = "WARNING: ThreadSanitizer: data race (pid=1)\n  Write of size 8 at 0x7b by thread T4:\n";
+const std::string raceCreated =
+    "  Thread T1 (tid=2, running) created by main thread at:\n    #0 pthread_create <null> (pimbridge+0x62c2d)\n" +
+    ownFrame + "SUMMARY: ThreadSanitizer: data race\n==================\n";
+
+// Show what the harness passes over in a sanitizer log: a leak or a race
+// only when every frame of it (the interceptor and libc's thread entry
+// aside) is inside the listed libraries, however the thread that made it was
+// created; a frame of the tool's own, or any other kind of report, keeps it.
+TEST_P(SanitizerReports, ConfinedOnlyWhenEveryFrameIsInTheLibraries) {
+  const std::string kept = unconfinedReports(GetParam().log, {"libglib-2.0.so", "libgio-2.0.so"});
+  EXPECT_EQ(!kept.empty(), GetParam().kept) << kept;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Logs, SanitizerReports,
+    testing::Values(
+        ReportCase{"LeakInsideGlib", leakHead + malloc0 + glibFrame + threadEntry + "\nSUMMARY: x\n", false},
+        ReportCase{"LeakThroughOwnFrame", leakHead + malloc0 + glibFrame + ownFrame + "\nSUMMARY: x\n", true},
+        ReportCase{"SecondLeakOwn",
+                   leakHead + malloc0 + glibFrame + "\n" + leakHead + malloc0 + ownFrame + "\nSUMMARY: x\n", true},
+        ReportCase{"RaceInsideGlibOnOwnThread",
+                   raceHead + "    #0 memcpy <null> (pimbridge+0x6ce9e)\n" +
+                       "    #1 g_strdup <null> (libglib-2.0.so.0+0x74c6c)\n" + raceCreated,
+                   false},
+        ReportCase{"RaceInOwnCode", raceHead + "    #0 memcpy <null> (pimbridge+0x6ce9e)\n" + ownFrame + raceCreated,
+                   true},
+        ReportCase{
+            "AddressError",
+            "==1==ERROR: AddressSanitizer: heap-use-after-free\n" + malloc0 + glibFrame + "SUMMARY: AddressSanitizer\n",
+            true},
+        ReportCase{"UndefinedBehaviour", "x.cpp:3:5: runtime error: signed integer overflow\n", true}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace pimbridge::e2e

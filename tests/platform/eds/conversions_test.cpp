@@ -34,22 +34,22 @@ TEST(EdsDue, FormsResolveToMoments) {
     std::optional<std::int64_t> utc;
   };
   const Row rows[] = {
-      {"utc", {2024, 3, 5, 16, 30, 0, DueForm::utc}, nullptr, reading},
-      {"utc ignores the zones", {2024, 3, 5, 16, 30, 0, DueForm::utc}, &plusTwo, reading},
-      {"zoned", {2024, 3, 5, 16, 30, 0, DueForm::zoned}, &plusTwo, reading - 2 * kHour},
-      {"zone unknown", {2024, 3, 5, 16, 30, 0, DueForm::zoned}, nullptr, std::nullopt},
-      {"floating is local", {2024, 3, 5, 16, 30, 0, DueForm::floating}, &plusTwo, reading + 5 * kHour},
+      {"utc", {{2024, 3, 5, 16, 30, 0}, DueForm::utc}, nullptr, reading},
+      {"utc ignores the zones", {{2024, 3, 5, 16, 30, 0}, DueForm::utc}, &plusTwo, reading},
+      {"zoned", {{2024, 3, 5, 16, 30, 0}, DueForm::zoned}, &plusTwo, reading - 2 * kHour},
+      {"zone unknown", {{2024, 3, 5, 16, 30, 0}, DueForm::zoned}, nullptr, std::nullopt},
+      {"floating is local", {{2024, 3, 5, 16, 30, 0}, DueForm::floating}, &plusTwo, reading + 5 * kHour},
       {"date at local midnight",
-       {2024, 3, 5, 16, 30, 0, DueForm::date},
+       {{2024, 3, 5, 16, 30, 0}, DueForm::date},
        nullptr,
        reading - 16 * kHour - 30 * 60 + 5 * kHour},
-      {"seconds kept", {2024, 3, 5, 16, 30, 59, DueForm::utc}, nullptr, reading + 59},
-      {"year one", {1, 1, 1, 0, 0, 0, DueForm::utc}, nullptr, -62'135'596'800},
-      {"no such day", {2023, 2, 29, 0, 0, 0, DueForm::date}, nullptr, std::nullopt},
-      {"no such month", {2024, 13, 1, 0, 0, 0, DueForm::utc}, nullptr, std::nullopt},
-      {"no such hour", {2024, 3, 5, 24, 0, 0, DueForm::floating}, nullptr, std::nullopt},
-      {"leap second", {2024, 3, 5, 23, 59, 60, DueForm::utc}, nullptr, std::nullopt},
-      {"absurd year", {5'000'000, 1, 1, 0, 0, 0, DueForm::utc}, nullptr, std::nullopt},
+      {"seconds kept", {{2024, 3, 5, 16, 30, 59}, DueForm::utc}, nullptr, reading + 59},
+      {"year one", {{1, 1, 1, 0, 0, 0}, DueForm::utc}, nullptr, -62'135'596'800},
+      {"no such day", {{2023, 2, 29, 0, 0, 0}, DueForm::date}, nullptr, std::nullopt},
+      {"no such month", {{2024, 13, 1, 0, 0, 0}, DueForm::utc}, nullptr, std::nullopt},
+      {"no such hour", {{2024, 3, 5, 24, 0, 0}, DueForm::floating}, nullptr, std::nullopt},
+      {"leap second", {{2024, 3, 5, 23, 59, 60}, DueForm::utc}, nullptr, std::nullopt},
+      {"absurd year", {{5'000'000, 1, 1, 0, 0, 0}, DueForm::utc}, nullptr, std::nullopt},
   };
   for (const auto& row : rows) EXPECT_EQ(seconds(dueMoment(row.due, row.zone, minusFive)), row.utc) << row.what;
 }
@@ -71,7 +71,7 @@ TEST(EdsDue, LocalZoneFollowsTz) {
     const auto local = localZone();
     EXPECT_EQ(local(1'705'320'000), row.winter) << row.tz;
     EXPECT_EQ(local(1'719'835'200), row.summer) << row.tz;
-    EXPECT_EQ(seconds(dueMoment({2024, 7, 1, 0, 0, 0, DueForm::date}, nullptr, local)), 1'719'792'000 - row.summer)
+    EXPECT_EQ(seconds(dueMoment({{2024, 7, 1, 0, 0, 0}, DueForm::date}, nullptr, local)), 1'719'792'000 - row.summer)
         << row.tz;
   }
   if (before != nullptr) {

@@ -49,8 +49,10 @@ using nlohmann::json;
 // connected. Local backends never do, so any other value costs its whole
 // length on every open (and 0 waits for ever); -1 does not wait.
 constexpr guint32 kNoConnectWait = static_cast<guint32>(-1);
-// How many objects go in one D-Bus call.
-constexpr std::size_t kBatch = 500;
+// How many objects go in one D-Bus call. The local backends' cost per call
+// grows with what the list already holds, so fewer, larger calls fill a big
+// list far sooner (120,000 tasks: 8 s rather than 60 s).
+constexpr std::size_t kBatch = 10000;
 
 [[noreturn]] void fail(const std::string& what, GError* error = nullptr) {
   std::cerr << "eds_seed: " << what;

@@ -21,24 +21,29 @@ using eds::GErrorRef;
 using eds::GRef;
 using eds::GText;
 
-// Opening a client waits this long for its backend to report itself online.
-// Local task lists never do, so any other value costs its whole length on
-// every list (and 0 waits for ever); -1 does not wait.
-constexpr guint32 noConnectWait = static_cast<guint32>(-1);
+// Every list opened in this run, kept open until the process ends (on the
+// GLib thread only; never freed, as the process ends without unwinding).
+// NOTE: when a list's last client goes away, the calendar factory closes
+// the list on its main thread, in time that grows with the square of the
+// list's size (about 20 s for 120,000 tasks with EDS 3.46), and opens no
+// other list meanwhile. Releasing a large list that was given up would then
+// cost every list after it its whole bound; kept open, it costs only itself.
+std::vector<GRef<ECalClient>>* const openedLists = new std::vector<GRef<ECalClient>>();
 
-class EdsReminderPredicate final : public ReminderPredicate {
- public:
-  explicit EdsReminderPredicate(std::string uid) : uid(std::move(uid)) {}
-  std::string uid;
-};
-
+// A started fetch. Cancelling it ends the calls in flight at once with
+// "cancelled", and the fetch ends without reminders, which the tool no
+// longer waits for.
 class EdsReminderFetch final : public ReminderFetch {
  public:
-  explicit EdsReminderFetch(GCancellable* cancellable) : cancellable(cancellable) {}
-  ~EdsReminderFetch() override { g_object_unref(cancellable); }
+  explicit EdsReminderFetch(GCancellable* cancellable) : cancellable_(cancellable) {}
+  ~EdsReminderFetch() override { g_object_unref(cancellable_); }
   EdsReminderFetch(const EdsReminderFetch&) = delete;
   EdsReminderFetch& operator=(const EdsReminderFetch&) = delete;
-  GCancellable* cancellable;
+
+  void cancel() override { g_cancellable_cancel(cancellable_); }
+
+ private:
+  GCancellable* cancellable_;
 };
 
 // One list's fetch, on the GLib thread: open the list, read its tasks, find
@@ -61,9 +66,13 @@ struct Fetch {
 
   ~Fetch() {
     e_client_util_free_object_slist(tasks);
-    if (client != nullptr) g_object_unref(client);
+    if (client != nullptr) openedLists->emplace_back(client);
     g_object_unref(cancellable);
   }
+
+  // True when the tool no longer waits for this fetch: the work on this
+  // thread stops, so that the lists after it get the thread at once.
+  bool givenUp() const { return g_cancellable_is_cancelled(cancellable) != FALSE; }
 
   // Ends the fetch: the completion runs, and the fetch is freed.
   void finish(std::optional<std::vector<Reminder>> reminders) {
@@ -87,16 +96,16 @@ std::optional<StoredDue> storedDue(ECalComponent* task) {
   GRef<ICalTime> time(i_cal_property_get_due(property.get()));
   if (!time || i_cal_time_is_null_time(time.get())) return std::nullopt;
   StoredDue due;
-  due.reading.year = i_cal_time_get_year(time.get());
-  due.reading.month = i_cal_time_get_month(time.get());
-  due.reading.day = i_cal_time_get_day(time.get());
+  due.reading.clock.year = i_cal_time_get_year(time.get());
+  due.reading.clock.month = i_cal_time_get_month(time.get());
+  due.reading.clock.day = i_cal_time_get_day(time.get());
   if (i_cal_time_is_date(time.get())) {
     due.reading.form = eds::DueForm::date;
     return due;
   }
-  due.reading.hour = i_cal_time_get_hour(time.get());
-  due.reading.minute = i_cal_time_get_minute(time.get());
-  due.reading.second = i_cal_time_get_second(time.get());
+  due.reading.clock.hour = i_cal_time_get_hour(time.get());
+  due.reading.clock.minute = i_cal_time_get_minute(time.get());
+  due.reading.clock.second = i_cal_time_get_second(time.get());
   GRef<ICalParameter> zone(i_cal_property_get_first_parameter(property.get(), I_CAL_TZID_PARAMETER));
   const gchar* tzid = zone ? i_cal_parameter_get_tzid(zone.get()) : nullptr;
   if (i_cal_time_is_utc(time.get())) {
@@ -155,6 +164,10 @@ void convert(Fetch* fetch) {
   const calendar::UtcOffsetAt local = eds::localZone();
   std::vector<Reminder> reminders;
   for (GSList* item = fetch->tasks; item != nullptr; item = item->next) {
+    if (fetch->givenUp()) {
+      fetch->finish(std::nullopt);
+      return;
+    }
     reminders.push_back(reminderFrom(E_CAL_COMPONENT(item->data), fetch->zones, local));
   }
   fetch->finish(std::move(reminders));
@@ -200,6 +213,10 @@ void tasksRead(GObject*, GAsyncResult* result, gpointer data) {
       return;
     }
     for (GSList* item = fetch->tasks; item != nullptr; item = item->next) {
+      if (fetch->givenUp()) {
+        fetch->finish(std::nullopt);
+        return;
+      }
       const auto due = storedDue(E_CAL_COMPONENT(item->data));
       if (due && due->reading.form == eds::DueForm::zoned) fetch->zones.emplace(due->tzid, nullptr);
     }
@@ -226,15 +243,11 @@ void listOpened(GObject*, GAsyncResult* result, gpointer data) {
 class EdsReminderStore final : public ReminderStore {
  public:
   // EDS has no prompt: the answer is whether the store is there.
-  void requestFullAccessToReminders(AccessCompletion completion) override {
-    completion(reminderAuthorizationStatus(ReminderEntityType::reminder) == eds::stateAuthorized, false);
+  void requestAccess(AccessCompletion completion) override {
+    completion(reminderAccessState() == AccessState::authorized, false);
   }
 
-  void requestAccess(ReminderEntityType type, AccessCompletion completion) override {
-    completion(reminderAuthorizationStatus(type) == eds::stateAuthorized, false);
-  }
-
-  std::vector<ReminderCalendar> calendars(ReminderEntityType) override {
+  std::vector<ReminderList> lists() override {
     struct List {
       std::string uid;
       std::string title;
@@ -258,23 +271,17 @@ class EdsReminderStore final : public ReminderStore {
             pending->deliver(std::move(found));
           });
         });
-    std::vector<ReminderCalendar> calendars;
-    if (!lists) return calendars;
-    for (const auto& list : *lists) calendars.push_back(ReminderCalendar{list.uid, list.title, calendars.size()});
-    return calendars;
+    std::vector<ReminderList> result;
+    if (!lists) return result;
+    for (const auto& list : *lists) result.push_back(ReminderList{list.uid, list.title, result.size()});
+    return result;
   }
 
-  std::unique_ptr<ReminderPredicate> predicateForReminders(const ReminderCalendar& calendar) override {
-    return std::make_unique<EdsReminderPredicate>(calendar.identifier);
-  }
-
-  std::unique_ptr<ReminderFetch> fetchReminders(const ReminderPredicate& predicate,
-                                                FetchCompletion completion) override {
-    const auto& own = static_cast<const EdsReminderPredicate&>(predicate);
+  std::unique_ptr<ReminderFetch> fetch(const ReminderList& list, FetchCompletion completion) override {
     GCancellable* cancellable = g_cancellable_new();
     auto handle = std::make_unique<EdsReminderFetch>(cancellable);
     g_object_ref(cancellable);  // the fetch's own reference
-    auto* fetch = new Fetch(own.uid, std::move(completion), cancellable);
+    auto* fetch = new Fetch(list.identifier, std::move(completion), cancellable);
     eds::runOnGlibThread([fetch] {
       eds::withRegistry([fetch](ESourceRegistry* registry) {
         GRef<ESource> source(registry != nullptr ? e_source_registry_ref_source(registry, fetch->uid.c_str())
@@ -283,17 +290,11 @@ class EdsReminderStore final : public ReminderStore {
           fetch->finish(std::nullopt);
           return;
         }
-        e_cal_client_connect(source.get(), E_CAL_CLIENT_SOURCE_TYPE_TASKS, noConnectWait, fetch->cancellable,
+        e_cal_client_connect(source.get(), E_CAL_CLIENT_SOURCE_TYPE_TASKS, eds::noConnectWait, fetch->cancellable,
                              listOpened, fetch);
       });
     });
     return handle;
-  }
-
-  // The calls in flight end at once with "cancelled", and the fetch ends
-  // without reminders, which the tool no longer waits for.
-  void cancelFetch(const ReminderFetch& fetch) override {
-    g_cancellable_cancel(static_cast<const EdsReminderFetch&>(fetch).cancellable);
   }
 };
 
@@ -303,7 +304,7 @@ std::unique_ptr<ReminderStore> makeReminderStore() {
   return std::make_unique<EdsReminderStore>();
 }
 
-RawStatus reminderAuthorizationStatus(ReminderEntityType) {
+AccessState reminderAccessState() {
   return eds::storeState(eds::calendarFactoryBusName);
 }
 
