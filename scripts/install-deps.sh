@@ -17,7 +17,7 @@ packages=(cmake ninja-build g++ nlohmann-json3-dev)
   libgtest-dev libbenchmark-dev rapidjson-dev valgrind time
   python3-jsonschema nodejs node-typescript
   pkg-config libecal2.0-dev libebook1.2-dev libedataserver1.2-dev evolution-data-server dbus tzdata
-  libical-dev libebook-contacts1.2-dev radicale vdirsyncer todoman khard
+  libical-dev libebook-contacts1.2-dev libjson-glib-dev libglib2.0-dev radicale vdirsyncer todoman khard
 )
 
 missing=()
