@@ -5,7 +5,9 @@
 # with UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, the tests
 # where threads meet under ThreadSanitizer, an optimised (-O3) build of
 # everything with its unit tests, where the compiler warns differently, and
-# the tool built on Evolution Data Server with its tests against a private
+# the tool built on vdir folders with its tests against vdirs written here,
+# synced from a private Radicale by vdirsyncer and made by todoman and khard,
+# and the tool built on Evolution Data Server with its tests against a private
 # EDS per case, in a plain build and again under AddressSanitizer with
 # UndefinedBehaviorSanitizer and under ThreadSanitizer.
 set -euo pipefail
@@ -44,6 +46,11 @@ ctest --preset tsan --label-regex threads
 cmake --preset release
 cmake --build --preset release
 ctest --preset release --label-exclude e2e
+
+cmake --preset vdir
+cmake --build --preset vdir
+# The backend's own tests, by label; the rest ran with the default preset.
+ctest --preset vdir --label-regex vdir
 
 cmake --preset eds
 cmake --build --preset eds
