@@ -1,23 +1,17 @@
-// Due dates, identifiers, vCard values, text checks and vdirsyncer's
-// configuration for the vdir backend. GLib reads the configuration's syntax
+// Text checks, item names and vdirsyncer's configuration for the vdir
+// backend. GLib reads the configuration's syntax
 // and json-glib its values, as Python's configparser and json do for
 // vdirsyncer.
 #include "platform/vdir/conversions.hpp"
 
 #include <glib.h>
 #include <json-glib/json-glib.h>
-#include <time.h>
 
-#include <chrono>
 #include <memory>
 
 namespace pimbridge::vdir {
 
 namespace {
-
-stores::PointInTime pointAt(std::int64_t seconds) {
-  return stores::PointInTime(std::chrono::duration<double>(static_cast<double>(seconds)));
-}
 
 struct KeyFileRelease {
   void operator()(GKeyFile* file) const { g_key_file_free(file); }
@@ -46,53 +40,6 @@ bool jsonText(const gchar* raw, std::string& text, bool& isString) {
 }
 
 }  // namespace
-
-std::optional<stores::PointInTime> dueMoment(const DueReading& due, const calendar::UtcOffsetAt* zone,
-                                             const calendar::UtcOffsetAt& local) {
-  const bool dateOnly = due.form == DueForm::date;
-  const auto reading = calendar::checkedReading(due.year, due.month, due.day, dateOnly ? 0 : due.hour,
-                                                dateOnly ? 0 : due.minute, dateOnly ? 0 : due.second);
-  if (!reading) return std::nullopt;
-  const std::int64_t seconds = calendar::readingSeconds(*reading);
-  switch (due.form) {
-    case DueForm::utc:
-      return pointAt(seconds);
-    case DueForm::zoned:
-      if (zone == nullptr) return std::nullopt;
-      return pointAt(calendar::utcSecondsFromLocal(seconds, *zone));
-    case DueForm::floating:
-    case DueForm::date:
-      return pointAt(calendar::utcSecondsFromLocal(seconds, local));
-  }
-  return std::nullopt;
-}
-
-calendar::UtcOffsetAt localZone() {
-  return [](std::int64_t utcSeconds) -> std::int64_t {
-    const auto moment = static_cast<time_t>(utcSeconds);
-    struct tm fields {};
-    if (::localtime_r(&moment, &fields) == nullptr) return 0;
-    return fields.tm_gmtoff;
-  };
-}
-
-std::string taskIdentifier(std::string_view uid, std::string_view recurrenceId) {
-  std::string id(uid);
-  if (!recurrenceId.empty()) {
-    id.push_back('#');
-    id.append(recurrenceId);
-  }
-  return id;
-}
-
-std::string joinedValues(const std::vector<std::string_view>& values) {
-  std::string text;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (i > 0) text.push_back(';');
-    text.append(values[i]);
-  }
-  return text;
-}
 
 bool isCleanText(std::string_view bytes) {
   // g_utf8_validate_len refuses a NUL inside the length as well.

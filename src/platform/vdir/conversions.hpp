@@ -1,6 +1,7 @@
 // What the vdir backend makes of the files it reads, in plain C++ so that the
-// rules are checked without a vdir: due dates, identifiers, vCard values, the
-// text checks every item passes, and vdirsyncer's configuration.
+// rules are checked without a vdir: the text checks every item passes, item
+// names and titles, and vdirsyncer's configuration; due dates, identifiers
+// and vCard values by the rules shared with EDS.
 #pragma once
 
 #include <cstdint>
@@ -9,49 +10,18 @@
 #include <string_view>
 #include <vector>
 
-#include "calendar/local_time.hpp"
-#include "stores/reminder_store.hpp"
+#include "platform/item_values.hpp"
 
 namespace pimbridge::vdir {
 
-// How a task's DUE is written in iCalendar.
-enum class DueForm {
-  utc,       // a date-time ending in Z
-  zoned,     // a date-time with a TZID
-  floating,  // a date-time with neither: the reader's local time
-  date,      // a date alone (VALUE=DATE): its start in the reader's local time
-};
-
-// A DUE as stored: the clock reading and how to read it. A date has no time
-// of day; its hour, minute and second are 0.
-struct DueReading {
-  std::int64_t year = 0;
-  int month = 0;
-  int day = 0;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  DueForm form = DueForm::utc;
-};
-
-// The moment a DUE denotes. A zoned reading is resolved in its zone, which is
-// null when neither the file nor the system knows the zone; a floating or
-// date reading in the local zone. None for a reading that names no date or
-// time of day, or whose zone is unknown.
-std::optional<stores::PointInTime> dueMoment(const DueReading& due, const calendar::UtcOffsetAt* zone,
-                                             const calendar::UtcOffsetAt& local);
-
-// The process's local zone as the C library knows it, which follows TZ.
-calendar::UtcOffsetAt localZone();
-
-// A task's identifier: its UID, and for a detached instance of a recurring
-// task, which shares the UID, "#" and its RECURRENCE-ID as iCalendar writes
-// it (for example "day-off@example.org#20240108T090000Z").
-std::string taskIdentifier(std::string_view uid, std::string_view recurrenceId);
-
-// The text of a vCard value that the card splits at unescaped semicolons
-// (TEL:12;34 holds the values 12 and 34), put back together as one text.
-std::string joinedValues(const std::vector<std::string_view>& values);
+// The rules the backend shares with the other backend that reads iCalendar
+// and vCard.
+using items::DueForm;
+using items::dueMoment;
+using items::DueReading;
+using items::joinedValues;
+using items::localZone;
+using items::taskIdentifier;
 
 // True when the bytes are UTF-8 throughout and hold no NUL.
 bool isCleanText(std::string_view bytes);

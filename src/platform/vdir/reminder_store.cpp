@@ -106,16 +106,16 @@ std::optional<PointInTime> dueOf(icalcomponent* calendar, icalcomponent* task, c
   const icaltimetype time = icalproperty_get_due(property);
   if (icaltime_is_null_time(time)) return std::nullopt;
   vdir::DueReading due;
-  due.year = time.year;
-  due.month = time.month;
-  due.day = time.day;
+  due.clock.year = time.year;
+  due.clock.month = time.month;
+  due.clock.day = time.day;
   if (time.is_date) {
     due.form = vdir::DueForm::date;
     return vdir::dueMoment(due, nullptr, local);
   }
-  due.hour = time.hour;
-  due.minute = time.minute;
-  due.second = time.second;
+  due.clock.hour = time.hour;
+  due.clock.minute = time.minute;
+  due.clock.second = time.second;
   icalparameter* zoneParameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
   const char* tzid = zoneParameter != nullptr ? icalparameter_get_tzid(zoneParameter) : nullptr;
   if (icaltime_is_utc(time)) {

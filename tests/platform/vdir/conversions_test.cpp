@@ -40,20 +40,20 @@ TEST_P(DueMoments, ByForm) {
 
 INSTANTIATE_TEST_SUITE_P(
     Vdir, DueMoments,
-    testing::Values(DueCase{"Utc", {2024, 3, 1, 9, 0, 0, DueForm::utc}, false, 1709283600},
-                    DueCase{"ZonedWinter", {2024, 3, 1, 9, 0, 0, DueForm::zoned}, true, 1709280000},
-                    DueCase{"ZonedSummer", {2024, 7, 1, 9, 0, 0, DueForm::zoned}, true, 1719817200},
+    testing::Values(DueCase{"Utc", {{2024, 3, 1, 9, 0, 0}, DueForm::utc}, false, 1709283600},
+                    DueCase{"ZonedWinter", {{2024, 3, 1, 9, 0, 0}, DueForm::zoned}, true, 1709280000},
+                    DueCase{"ZonedSummer", {{2024, 7, 1, 9, 0, 0}, DueForm::zoned}, true, 1719817200},
                     // 02:30 does not exist on 31 March: it lands at 03:30 summer time.
-                    DueCase{"ZonedSkippedReading", {2024, 3, 31, 2, 30, 0, DueForm::zoned}, true, 1711848600},
+                    DueCase{"ZonedSkippedReading", {{2024, 3, 31, 2, 30, 0}, DueForm::zoned}, true, 1711848600},
                     // 02:30 shows twice on 27 October: the first showing, in summer time.
-                    DueCase{"ZonedRepeatedReading", {2024, 10, 27, 2, 30, 0, DueForm::zoned}, true, 1729989000},
-                    DueCase{"ZoneUnknown", {2024, 3, 1, 9, 0, 0, DueForm::zoned}, false, std::nullopt},
-                    DueCase{"Floating", {2024, 3, 1, 9, 0, 0, DueForm::floating}, false, 1709301600},
-                    DueCase{"DateIgnoresTime", {2024, 3, 1, 9, 0, 0, DueForm::date}, false, 1709269200},
-                    DueCase{"NoSuchDay", {2023, 2, 29, 0, 0, 0, DueForm::utc}, false, std::nullopt},
-                    DueCase{"NoSuchMonth", {2024, 13, 1, 0, 0, 0, DueForm::date}, false, std::nullopt},
-                    DueCase{"NoSuchTime", {2024, 3, 1, 24, 0, 0, DueForm::floating}, false, std::nullopt},
-                    DueCase{"FarYear", {900'000'000, 1, 1, 0, 0, 0, DueForm::utc}, false, std::nullopt}),
+                    DueCase{"ZonedRepeatedReading", {{2024, 10, 27, 2, 30, 0}, DueForm::zoned}, true, 1729989000},
+                    DueCase{"ZoneUnknown", {{2024, 3, 1, 9, 0, 0}, DueForm::zoned}, false, std::nullopt},
+                    DueCase{"Floating", {{2024, 3, 1, 9, 0, 0}, DueForm::floating}, false, 1709301600},
+                    DueCase{"DateIgnoresTime", {{2024, 3, 1, 9, 0, 0}, DueForm::date}, false, 1709269200},
+                    DueCase{"NoSuchDay", {{2023, 2, 29, 0, 0, 0}, DueForm::utc}, false, std::nullopt},
+                    DueCase{"NoSuchMonth", {{2024, 13, 1, 0, 0, 0}, DueForm::date}, false, std::nullopt},
+                    DueCase{"NoSuchTime", {{2024, 3, 1, 24, 0, 0}, DueForm::floating}, false, std::nullopt},
+                    DueCase{"FarYear", {{900'000'000, 1, 1, 0, 0, 0}, DueForm::utc}, false, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VdirIdentifiers, UidAndRecurrence) {

@@ -1,11 +1,11 @@
-// Due dates, identifiers and vCard values of the EDS backend.
-#include "platform/eds/conversions.hpp"
+// Due dates, task identifiers and vCard values of the iCalendar and vCard backends.
+#include "platform/item_values.hpp"
 
 #include <time.h>
 
 #include <chrono>
 
-namespace pimbridge::eds {
+namespace pimbridge::items {
 
 namespace {
 
@@ -63,4 +63,4 @@ std::string joinedValues(const std::vector<std::string_view>& values) {
   return text;
 }
 
-}  // namespace pimbridge::eds
+}  // namespace pimbridge::items
