@@ -576,7 +576,7 @@ struct BusLossCase {
   json scenario;
   std::string command;
   std::string readCall;  // the store method whose call shows the read under way
-  double bound;                         // the command's own bound, in seconds
+  double bound;          // the command's own bound, in seconds
 };
 
 class EdsBusLost : public testing::TestWithParam<BusLossCase> {};
